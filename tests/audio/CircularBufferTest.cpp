@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+#include "quorvel/audio/CircularBuffer.hpp"
+
+namespace {
+
+using quorvel::audio::CircularBuffer;
+
+constexpr int kN = 48000;
+
+// The remainder a position must fold to, computed without the ring.
+int mathematicalMod(long long position, int size) {
+  long long r = position % size;
+  return static_cast<int>(r < 0 ? r + size : r);
+}
+
+TEST(CircularBuffer, NewRingIsSilentWithBothPointersAtZero) {
+  CircularBuffer ring(kN);
+  EXPECT_EQ(ring.getSize(), kN);
+  EXPECT_EQ(ring.getReadPointer(), 0);
+  EXPECT_EQ(ring.getWritePointer(), 0);
+  EXPECT_EQ(ring.getFillLevel(), 0);
+  for (int i = 0; i < kN; ++i) ASSERT_EQ(ring.readSample(i), 0.0f) << i;
+}
+
+TEST(CircularBuffer, RefusesSizesOutsideTheStorableRange) {
+  EXPECT_THROW(CircularBuffer(0), std::invalid_argument);
+  EXPECT_THROW(CircularBuffer(-5), std::invalid_argument);
+  EXPECT_THROW(CircularBuffer(CircularBuffer::kMaxSize + 1), std::invalid_argument);
+  CircularBuffer one(1);
+  one.writeSample(0.5f);
+  EXPECT_EQ(one.interpolate(0.25f), 0.5f);  // both neighbours are the one sample
+}
+
+TEST(CircularBuffer, PositionsFoldByTheWrapRule) {
+  CircularBuffer ring(kN);
+  ring.setReadPointer(-1);
+  EXPECT_EQ(ring.getReadPointer(), kN - 1);
+  ring.setReadPointer(-kN);
+  EXPECT_EQ(ring.getReadPointer(), 0);
+  ring.setReadPointer(kN);
+  EXPECT_EQ(ring.getReadPointer(), 0);
+  ring.setReadPointer(2 * kN + 3);
+  EXPECT_EQ(ring.getReadPointer(), 3);
+  ring.setWritePointer(kN - 1);
+  ring.stepWritePointer(1);
+  EXPECT_EQ(ring.getWritePointer(), 0);
+}
+
+TEST(CircularBuffer, PositionsFarOutsideTheRingStillFoldInside) {
+  CircularBuffer ring(kN);
+  for (int position : {INT_MIN, INT_MIN + 1, -kN - 1, -3 * kN + 7, INT_MAX, INT_MAX - kN + 1}) {
+    ring.setReadPointer(position);
+    EXPECT_EQ(ring.getReadPointer(), mathematicalMod(position, kN)) << position;
+    ring.setWritePointer(position);
+    EXPECT_EQ(ring.getWritePointer(), mathematicalMod(position, kN)) << position;
+  }
+  // Steps that would overflow a plain sum.
+  ring.setReadPointer(kN - 1);
+  ring.stepReadPointer(INT_MAX);
+  EXPECT_EQ(ring.getReadPointer(), mathematicalMod(kN - 1LL + INT_MAX, kN));
+  ring.stepReadPointer(INT_MIN);
+  EXPECT_EQ(ring.getReadPointer(), mathematicalMod(kN - 1LL + INT_MAX + INT_MIN, kN));
+}
+
+TEST(CircularBuffer, WritesStayUntilTheWritePointerMoves) {
+  CircularBuffer ring(8);
+  ring.writeSample(1.0f);
+  ring.writeSample(2.0f);
+  EXPECT_EQ(ring.readSample(0), 2.0f);
+  ring.stepWritePointer(1);
+  ring.writeSample(3.0f);
+  ring.setWritePointer(7);
+  ring.writeSample(9.0f);
+  EXPECT_EQ(ring.readSample(1), 3.0f);
+  EXPECT_EQ(ring.readSample(8), 2.0f);   // one past the end is the first sample
+  EXPECT_EQ(ring.readSample(-1), 9.0f);  // one before the start is the last
+  ring.setReadPointer(1);
+  EXPECT_EQ(ring.readSample(), 3.0f);
+}
+
+TEST(CircularBuffer, InterpolatesLinearlyWithWrapAround) {
+  CircularBuffer ring(kN);
+  ring.setWritePointer(2);
+  ring.writeSample(1.0f);
+  ring.setWritePointer(3);
+  ring.writeSample(3.0f);
+  EXPECT_EQ(ring.interpolate(2.25f), 1.5f);
+  EXPECT_EQ(ring.interpolate(3.0f), 3.0f);
+
+  ring.setWritePointer(0);
+  ring.writeSample(4.0f);
+  ring.setWritePointer(kN - 1);
+  ring.writeSample(2.0f);
+  EXPECT_EQ(ring.interpolate(kN - 0.5f), 3.0f);
+  EXPECT_EQ(ring.interpolate(-0.5f), 3.0f);
+  // Just below 0 the float fraction rounds to exactly 1: the first sample alone.
+  EXPECT_EQ(ring.interpolate(-1e-9f), 4.0f);
+}
+
+TEST(CircularBuffer, InterpolationWeightsMixDoubleAndFloatAsSpecified) {
+  // Values for which an all-float or an all-double evaluation rounds
+  // differently from the weight of `current` in double and that of `next` in
+  // float, summed in double.
+  CircularBuffer ring(16);
+  ring.setWritePointer(2);
+  ring.writeSample(0x1.006b7p-1f);
+  ring.stepWritePointer(1);
+  ring.writeSample(-0x1.23e404p-2f);
+  const float result = ring.interpolate(0x1.55a23ap+1f);
+  EXPECT_EQ(result, -0x1.989252p-6f);
+  EXPECT_NE(result, -0x1.98925p-6f);   // all in float
+  EXPECT_NE(result, -0x1.98924ap-6f);  // all in double
+}
+
+TEST(CircularBuffer, OutOfRangeAndNonFinitePositionsReadInsideTheRing) {
+  CircularBuffer ring(kN);
+  for (int i = 0; i < kN; ++i) {
+    ring.setWritePointer(i);
+    ring.writeSample(static_cast<float>(i));
+  }
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  for (float position : {nan, inf, -inf}) EXPECT_EQ(ring.interpolate(position), 0.0f);
+  // Integral positions beyond int range read the sample their remainder names.
+  EXPECT_EQ(ring.interpolate(1e10f), static_cast<float>(mathematicalMod(10000000000LL, kN)));
+  EXPECT_EQ(ring.interpolate(-1e10f), static_cast<float>(mathematicalMod(-10000000000LL, kN)));
+  const float top = ring.interpolate(std::numeric_limits<float>::max());
+  EXPECT_GE(top, 0.0f);
+  EXPECT_LT(top, static_cast<float>(kN));
+  EXPECT_EQ(ring.interpolate(-2.5f * kN), static_cast<float>(kN / 2));
+  EXPECT_EQ(ring.interpolate(-2.5f * kN + 0.5f), kN / 2 + 0.5f);
+}
+
+TEST(CircularBuffer, FillLevelAndReset) {
+  CircularBuffer ring(10);
+  ring.setReadPointer(5);
+  ring.setWritePointer(2);
+  EXPECT_EQ(ring.getFillLevel(), 7);
+  ring.setReadPointer(2);
+  ring.setWritePointer(9);
+  EXPECT_EQ(ring.getFillLevel(), 7);
+  ring.writeSample(1.0f);
+  ring.reset();
+  EXPECT_EQ(ring.getReadPointer(), 0);
+  EXPECT_EQ(ring.getWritePointer(), 0);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(ring.readSample(i), 0.0f);
+}
+
+TEST(CircularBuffer, MovingTransfersTheSamples) {
+  CircularBuffer source(4);
+  source.setWritePointer(3);
+  source.writeSample(7.0f);
+  CircularBuffer moved(std::move(source));
+  EXPECT_EQ(moved.getSize(), 4);
+  EXPECT_EQ(moved.getWritePointer(), 3);
+  EXPECT_EQ(moved.readSample(3), 7.0f);
+}
+
+}  // namespace
