@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds the project with g++ and with clang (warnings are errors) and runs
+# the whole test suite on both builds, then once more under AddressSanitizer
+# with UndefinedBehaviorSanitizer and under ThreadSanitizer.
+#
+#   scripts/test.sh            everything
+#   scripts/test.sh --quick    the g++ build only
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+jobs=$(nproc 2>/dev/null || echo 2)
+
+run_suite() {  # <build dir> <ctest args...> -- <cmake args...>
+  local dir=$1; shift
+  local ctest_args=()
+  while [ "$1" != "--" ]; do ctest_args+=("$1"); shift; done
+  shift
+  echo "== $dir"
+  cmake -S . -B "$dir" -G Ninja -DQUORVEL_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${ctest_args[@]}"
+}
+
+run_suite build/test-gcc -- -DCMAKE_CXX_COMPILER=g++
+[ "$quick" = 1 ] && exit 0
+run_suite build/test-clang -- -DCMAKE_CXX_COMPILER=clang++
+
+# Sanitizer runs: every in-process test; tests that start a JVM or install
+# the package are left to the plain builds (label "external").
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+run_suite build/test-asan -LE external -- -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQUORVEL_SANITIZE=address -DQUORVEL_BUILD_BENCHMARKS=OFF
+run_suite build/test-tsan -LE external -- -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQUORVEL_SANITIZE=thread -DQUORVEL_BUILD_BENCHMARKS=OFF
+echo "all test runs passed"
