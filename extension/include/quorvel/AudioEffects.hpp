@@ -9,3 +9,8 @@
 #include "quorvel/audioeffects/AudioEffectsExtension.hpp"
 #include "quorvel/audioeffects/AudioEffectsNodeFactory.hpp"
 #include "quorvel/audioeffects/QVAudioEffectsExtension.hpp"
+#include "quorvel/audioeffects/ChorusNode.hpp"
+#include "quorvel/audioeffects/DelayNode.hpp"
+#include "quorvel/audioeffects/FlangerNode.hpp"
+#include "quorvel/audioeffects/PingPongDelayNode.hpp"
+#include "quorvel/audioeffects/VibratoNode.hpp"
