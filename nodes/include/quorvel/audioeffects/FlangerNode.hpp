@@ -1,0 +1,55 @@
+#pragma once
+
+#include <memory>
+
+#include "quorvel/AudioBus.hpp"
+#include "quorvel/AudioBusFormat.hpp"
+#include "quorvel/NodeTypeInfo.hpp"
+#include "quorvel/SingleBusAudioProcessorNode.hpp"
+#include "quorvel/audioeffects/Export.hpp"
+
+namespace quorvel::extensions::audioeffects {
+
+// A flanger: each channel adds to its input a copy delayed by 2 samples plus a
+// short swept fractional delay, and feeds part of that copy back into its
+// delay line. Every channel has its own oscillator; neighbouring channels
+// sweep a quarter cycle apart.
+// Parameters may be set from any thread; process() runs on the audio thread.
+class QUORVEL_AUDIOEFFECTS_API FlangerNode : public SingleBusAudioProcessorNode {
+ public:
+  using SingleBusAudioProcessorNode::process;
+
+  // A node with one 48000-sample delay line and one oscillator per channel,
+  // for `numChannels` channels.
+  explicit FlangerNode(unsigned int numChannels);
+  ~FlangerNode() override;
+
+  // The descriptor of node type AudioEffects.Flanger (no properties).
+  static NodeTypeInfo getNodeTypeInfo();
+
+  // True while the effect runs; false bypasses it.
+  bool getIsEnabled() const noexcept;
+  // Largest swept delay in seconds (default 0.005).
+  float getSweepWidth() const noexcept;
+  // Sweep frequency in Hz of channel 0's oscillator (default 0.4); 0 on a
+  // node built without channels.
+  float getFrequency() const noexcept;
+
+  // Turns the effect on (true) or bypasses it (false) from the next block on.
+  void setIsEnabled(bool isEnabled) noexcept;
+  // Sets the sweep width in seconds, any float, effective from the next sample.
+  void setSweepWidth(float sweepWidth) noexcept;
+  // Sets every channel's sweep frequency in Hz, any float; phases are kept.
+  void setFrequency(float frequency) noexcept;
+
+  // Accepts matching formats with at most 2 channels.
+  bool setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) override;
+  // Runs the flanger on one block; always returns true.
+  bool process(AudioBus& inputBus, AudioBus& outputBus) noexcept override;
+
+ private:
+  struct Internals;
+  std::unique_ptr<Internals> internals;
+};
+
+}  // namespace quorvel::extensions::audioeffects

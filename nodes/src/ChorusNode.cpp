@@ -1,0 +1,104 @@
+#include "quorvel/audioeffects/ChorusNode.hpp"
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "BlockShape.hpp"
+#include "SweptDelay.hpp"
+#include "quorvel/AudioBuffer.hpp"
+#include "quorvel/audio/CircularBuffer.hpp"
+#include "quorvel/audio/LFO.hpp"
+
+namespace quorvel::extensions::audioeffects {
+
+namespace {
+
+// The fixed part of the chorus delay, in samples at every rate: long enough
+// (about 21 ms at 48 kHz) that the copy is heard as a second voice, not as
+// comb filtering.
+constexpr float kFixedDelay = 1002.0f;
+
+}  // namespace
+
+struct ChorusNode::Internals {
+  explicit Internals(unsigned int numChannels) : numChannels(numChannels) {}
+
+  unsigned int numChannels;
+  std::vector<std::unique_ptr<audio::LFO>> lfos;
+  std::vector<audio::CircularBuffer> buffers;
+  unsigned int lastSampleRate = 0;
+  unsigned int lastChannels = 0;
+  std::atomic<bool> isEnabled{true};
+  std::atomic<float> sweepWidth{0.025f};
+  // Gain of the delayed voice; fixed for the node's life.
+  float mix = 0.8f;
+};
+
+ChorusNode::ChorusNode(unsigned int numChannels)
+    : SingleBusAudioProcessorNode(1, 1), internals(std::make_unique<Internals>(numChannels)) {
+  internals->buffers.reserve(numChannels);
+  internals->lfos.reserve(numChannels);
+  for (unsigned int i = 0; i < numChannels; ++i) {
+    swept::appendQuadratureChannel(internals->buffers, internals->lfos, i, 0.2f);
+  }
+}
+
+ChorusNode::~ChorusNode() = default;
+
+NodeTypeInfo ChorusNode::getNodeTypeInfo() {
+  return swept::effectTypeInfo("Chorus", "Applies a chorus effect to the input audio signal.");
+}
+
+bool ChorusNode::getIsEnabled() const noexcept { return internals->isEnabled.load(); }
+float ChorusNode::getSweepWidth() const noexcept { return internals->sweepWidth.load(); }
+float ChorusNode::getFrequency() const noexcept {
+  return internals->lfos.empty() ? 0.0f : internals->lfos.front()->getFrequency();
+}
+
+void ChorusNode::setIsEnabled(bool isEnabled) noexcept { internals->isEnabled.store(isEnabled); }
+void ChorusNode::setSweepWidth(float sweepWidth) noexcept {
+  internals->sweepWidth.store(sweepWidth);
+}
+void ChorusNode::setFrequency(float frequency) noexcept {
+  for (const std::unique_ptr<audio::LFO>& lfo : internals->lfos) lfo->setFrequency(frequency);
+}
+
+bool ChorusNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) {
+  return swept::acceptsFormats(inputFormat, outputFormat);
+}
+
+bool ChorusNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcept {
+  outputBus.copyFrom(inputBus);
+  Internals& s = *internals;
+  if (!s.isEnabled.load()) return true;
+
+  const AudioBuffer<float>& input = inputBus.getBuffer();
+  AudioBuffer<float>& output = outputBus.getBuffer();
+  const unsigned int sampleRate = input.getSampleRate();
+  swept::clearOnFormatChange(s.buffers, s.lastSampleRate, s.lastChannels, sampleRate,
+                             input.getNumberOfChannels());
+
+  const BlockShape shape = processableShape(input, output, s.numChannels);
+  if (shape.frames == 0 || shape.channels == 0) return true;
+
+  const int lfoRate = static_cast<int>(sampleRate);
+  const float rate = static_cast<float>(sampleRate);
+  for (unsigned int f = 0; f < shape.frames; ++f) {
+    for (unsigned int c = 0; c < shape.channels; ++c) {
+      audio::CircularBuffer& line = s.buffers[c];
+      const float v = s.lfos[c]->process(lfoRate);
+      const float d = swept::sweptDelay(v, s.sweepWidth.load(), rate);
+      const float x = input.getSample(c, f);
+      // Read before writing: the newest sample lies one position behind the
+      // write pointer, so the total delay is exactly kFixedDelay + d.
+      const float y = line.interpolate(swept::readPosition(line, d, kFixedDelay));
+      line.writeSample(x);
+      line.stepWritePointer(1);
+      output.setSample(c, f, x + s.mix * y);
+    }
+  }
+  return true;
+}
+
+}  // namespace quorvel::extensions::audioeffects
