@@ -8,8 +8,17 @@ install(TARGETS QuorvelAudioEffects EXPORT QuorvelTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-target_include_directories(QuorvelAudioEffects PUBLIC
-  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+
+# The installed effects library finds the host library installed beside it,
+# wherever the prefix lands: a JVM or dlopen() loads it by path alone, with
+# no LD_LIBRARY_PATH.
+if(QUORVEL_BUILD_SDK_STANDIN)
+  if(APPLE)
+    set_target_properties(QuorvelAudioEffects PROPERTIES INSTALL_RPATH "@loader_path")
+  else()
+    set_target_properties(QuorvelAudioEffects PROPERTIES INSTALL_RPATH "$ORIGIN")
+  endif()
+endif()
 
 install(EXPORT QuorvelTargets
   NAMESPACE Quorvel::
@@ -32,10 +41,26 @@ install(FILES
   ${CMAKE_CURRENT_BINARY_DIR}/QuorvelAudioEffectsConfigVersion.cmake
   DESTINATION ${QUORVEL_CMAKE_DIR})
 
+# The pkg-config files name the prefix the files are installed to, which
+# `cmake --install --prefix` may change after configuration: they are written
+# when installing, from the install script's CMAKE_INSTALL_PREFIX.
+foreach(dir LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+    set(QUORVEL_PC_${dir} "${CMAKE_INSTALL_${dir}}")
+  else()
+    # Escaped once more: the value is read again by the install script.
+    set(QUORVEL_PC_${dir} "\\\${prefix}/${CMAKE_INSTALL_${dir}}")
+  endif()
+endforeach()
 foreach(pc quorvel-sdk quorvel-audioeffects)
   if(pc STREQUAL "quorvel-sdk" AND NOT QUORVEL_BUILD_SDK_STANDIN)
     continue()
   endif()
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc @ONLY)
+  install(CODE "
+    set(QUORVEL_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    set(QUORVEL_PC_LIBDIR \"${QUORVEL_PC_LIBDIR}\")
+    set(QUORVEL_PC_INCLUDEDIR \"${QUORVEL_PC_INCLUDEDIR}\")
+    set(QUORVEL_PC_VERSION \"${PROJECT_VERSION}\")
+    configure_file(\"${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in\" \"${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc\" @ONLY)")
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endforeach()
