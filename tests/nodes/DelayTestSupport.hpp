@@ -70,8 +70,13 @@ Signal render(Node& node, const Signal& input, unsigned int sampleRate,
   unsigned int start = 0;
   do {
     const unsigned int n = frames - start < blockSize ? frames - start : blockSize;
-    quorvel::AudioBuffer<float> in(channels, n, sampleRate);
-    quorvel::AudioBuffer<float> out(channels, n, sampleRate);
+    // Storage for at least one frame, so that an empty block still has real
+    // channel arrays: the host's copyFrom hands them to memmove even when
+    // there is nothing to copy.
+    quorvel::AudioBuffer<float> in(channels, n == 0 ? 1 : n, sampleRate);
+    quorvel::AudioBuffer<float> out(channels, n == 0 ? 1 : n, sampleRate);
+    in.setNumberOfFrames(n);
+    out.setNumberOfFrames(n);
     for (unsigned int c = 0; c < channels; ++c) {
       for (unsigned int f = 0; f < n; ++f) in.setSample(c, f, input[c][start + f]);
     }
