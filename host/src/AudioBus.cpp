@@ -20,7 +20,7 @@ void AudioBus::copyFrom(const AudioBus& other) noexcept {
     float* out = destination.getChannel(c);
     if (c < channels) {
       // memmove: the two buffers may wrap the same arrays (in-place processing).
-      std::memmove(out, source.getChannel(c), frames * sizeof(float));
+      if (frames > 0) std::memmove(out, source.getChannel(c), frames * sizeof(float));
       std::fill(out + frames, out + frames + tail, 0.0f);
     } else {
       std::fill(out, out + destination.getNumberOfFrames(), 0.0f);

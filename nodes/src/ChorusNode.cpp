@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "BlockShape.hpp"
+#include "LineSample.hpp"
 #include "SweptDelay.hpp"
 #include "quorvel/AudioBuffer.hpp"
 #include "quorvel/audio/CircularBuffer.hpp"
@@ -93,7 +94,7 @@ bool ChorusNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcept {
       // Read before writing: the newest sample lies one position behind the
       // write pointer, so the total delay is exactly kFixedDelay + d.
       const float y = line.interpolate(swept::readPosition(line, d, kFixedDelay));
-      line.writeSample(x);
+      line.writeSample(lineSample(x));
       line.stepWritePointer(1);
       output.setSample(c, f, x + s.mix * y);
     }

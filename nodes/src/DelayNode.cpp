@@ -6,6 +6,7 @@
 
 #include "BlockShape.hpp"
 #include "DelayLength.hpp"
+#include "LineSample.hpp"
 #include "quorvel/AudioBuffer.hpp"
 #include "quorvel/SchemaVocabulary.hpp"
 #include "quorvel/audio/CircularBuffer.hpp"
@@ -112,7 +113,7 @@ bool DelayNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcept {
       const float x = input.getSample(c, f);
       // Read before write: the delayed sample is the one stored D frames ago.
       const float y = line.readSample();
-      line.writeSample(y * feedbackLevel + x);
+      line.writeSample(lineSample(y * feedbackLevel + x));
       line.stepWritePointer(1);
       line.stepReadPointer(1);
       output.setSample(c, f, dryMix * x + wetMix * y);

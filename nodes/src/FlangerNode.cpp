@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "BlockShape.hpp"
+#include "LineSample.hpp"
 #include "SweptDelay.hpp"
 #include "quorvel/AudioBuffer.hpp"
 #include "quorvel/audio/CircularBuffer.hpp"
@@ -95,7 +96,7 @@ bool FlangerNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcept {
       // Read before writing, so the shortest delay is kFixedDelay samples
       // even when the sweep is at 0.
       const float y = line.interpolate(swept::readPosition(line, d, kFixedDelay));
-      line.writeSample(x + s.feedback * y);
+      line.writeSample(lineSample(x + s.feedback * y));
       line.stepWritePointer(1);
       output.setSample(c, f, x + s.mix * y);
     }

@@ -6,6 +6,7 @@
 
 #include "BlockShape.hpp"
 #include "DelayLength.hpp"
+#include "LineSample.hpp"
 #include "quorvel/AudioBuffer.hpp"
 #include "quorvel/QVAny.hpp"
 #include "quorvel/Result.hpp"
@@ -192,7 +193,7 @@ bool PingPongDelayNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcep
       // cross read finds the left sample stored in this same frame, which is
       // what sends a left impulse to both sides at once.
       const float v = wetMix * own[s.readIndex] + dryMix * x;
-      own[s.writeIndex] = feedbackLevel * cross[s.readIndex] + x;
+      own[s.writeIndex] = lineSample(feedbackLevel * cross[s.readIndex] + x);
       output.setSample(c, f, v);
     }
     // Indices stay inside the lines: they are folded by a length of at most

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "BlockShape.hpp"
+#include "LineSample.hpp"
 #include "SweptDelay.hpp"
 #include "quorvel/AudioBuffer.hpp"
 #include "quorvel/audio/CircularBuffer.hpp"
@@ -90,7 +91,7 @@ bool VibratoNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcept {
       audio::CircularBuffer& line = s.buffers[c];
       // Write before reading: at the shallowest point of the sweep the
       // output is the previous input sample exactly.
-      line.writeSample(input.getSample(c, f));
+      line.writeSample(lineSample(input.getSample(c, f)));
       const float y = line.interpolate(swept::readPosition(line, d, kFixedDelay));
       line.stepWritePointer(1);
       output.setSample(c, f, y);
