@@ -13,9 +13,7 @@ namespace quorvelfx {
 namespace {
 
 // Parses a chunk length as libsndfile's log prints it: decimal or 0x-prefixed hex.
-unsigned long long parseLogNumber(const char* text) {
-  return std::strtoull(text, nullptr, 0);
-}
+unsigned long long parseLogNumber(const char* text) { return std::strtoull(text, nullptr, 0); }
 
 }  // namespace
 

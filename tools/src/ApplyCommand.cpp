@@ -1,0 +1,119 @@
+#include "ApplyCommand.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <stdexcept>
+
+#include "AudioFileReader.hpp"
+#include "AudioFileWriter.hpp"
+#include "ChainArguments.hpp"
+#include "ChainRenderer.hpp"
+#include "CliError.hpp"
+#include "EffectCatalog.hpp"
+#include "EffectChain.hpp"
+#include "OutputFormat.hpp"
+#include "ProgressBar.hpp"
+#include "TailEstimator.hpp"
+#include "ValueParser.hpp"
+
+namespace quorvelfx {
+namespace {
+
+constexpr unsigned int kMaximumBlock = 65536;
+constexpr double kMaximumTail = 3600.0;
+
+unsigned int parseBlock(const std::string& text) {
+  try {
+    return ValueParser::parseUnsigned(text, 1, kMaximumBlock);
+  } catch (const std::invalid_argument& bad) {
+    throw CliError(kExitUsage, "--block " + text + ": " + bad.what());
+  }
+}
+
+double parseTail(const std::string& text) {
+  try {
+    return ValueParser::parseDouble(text, 0.0, kMaximumTail);
+  } catch (const std::invalid_argument& bad) {
+    throw CliError(kExitUsage, "--tail " + text + ": " + bad.what());
+  }
+}
+
+std::string chainText(const EffectChain& chain) {
+  std::string text;
+  for (std::size_t i = 0; i < chain.size(); ++i) {
+    if (i > 0) text += " > ";
+    text += chain.type(i).shortName();
+  }
+  return text;
+}
+
+std::string formatted(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+void printSummary(const ApplyCommand::Options& options, const EffectChain& chain,
+                  const OutputFormat& format, const RenderStats& stats, unsigned int sampleRate,
+                  std::uint64_t clipped) {
+  std::string line = "quorvel-fx: " + options.output + ": " +
+                     formatted("%.2f s", static_cast<double>(stats.frames) / sampleRate) + " of " +
+                     chainText(chain) + ", " +
+                     formatted("%.1fx real time", stats.speed(sampleRate)) + ", peak " +
+                     (stats.peak > 0.0f ? formatted("%.1f dBFS", RenderStats::decibels(stats.peak))
+                                        : std::string("silent"));
+  if (format.isPcm()) line += ", " + std::to_string(clipped) + " clipped samples";
+  std::cout << line << std::endl;
+}
+
+}  // namespace
+
+int ApplyCommand::run(const Options& options) {
+  const unsigned int block = parseBlock(options.block);
+  const bool tailGiven = !options.tail.empty();
+  const double tailOption = tailGiven ? parseTail(options.tail) : 0.0;
+  const std::vector<EffectRequest> requests = ChainArguments::parse(options.chain);
+  const OutputFormat format = OutputFormat::resolve(options.output, options.encoding);
+  const EffectCatalog catalog = EffectCatalog::load();
+  EffectChain chain(catalog, requests);
+
+  AudioFileReader reader(options.input);
+  const unsigned int channels = reader.channels();
+  const unsigned int sampleRate = reader.sampleRate();
+  if (channels > 2) {
+    throw CliError(kExitProcessing, options.input + ": has " + std::to_string(channels) +
+                                        " channels; the effects take mono or stereo input");
+  }
+  try {
+    chain.prepare(sampleRate, channels, block);
+  } catch (const CliError& refused) {
+    throw CliError(refused.code(), options.input + ": " + refused.what());
+  }
+  const double tailSeconds =
+      tailGiven ? tailOption : TailEstimator::chainSeconds(chain, sampleRate);
+  const auto tailFrames = static_cast<std::uint64_t>(std::llround(tailSeconds * sampleRate));
+
+  AudioFileWriter writer(options.output, format, sampleRate, channels);
+  const std::uint64_t total = reader.frames() + tailFrames;
+  ProgressBar progress(ProgressBar::wanted(options.quiet, static_cast<double>(total) / sampleRate),
+                       total);
+  ChainRenderer renderer(chain, channels, block);
+  const RenderStats stats = renderer.run(
+      [&](float* interleaved, std::uint64_t frames) { return reader.read(interleaved, frames); },
+      reader.frames(), tailFrames,
+      [&](const float* interleaved, std::uint64_t frames) { writer.write(interleaved, frames); },
+      progress);
+  writer.commit();
+
+  if (!options.quiet) {
+    printSummary(options, chain, format, stats, sampleRate, writer.clippedSamples());
+  }
+  if (writer.clippedSamples() > 0) {
+    std::cerr << "quorvel-fx: warning: " << options.output << ": " << writer.clippedSamples()
+              << " samples clipped; lower the levels or use --encoding float" << std::endl;
+  }
+  return kExitSuccess;
+}
+
+}  // namespace quorvelfx
