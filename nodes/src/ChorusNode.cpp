@@ -1,11 +1,13 @@
 #include "quorvel/audioeffects/ChorusNode.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <vector>
 
 #include "BlockShape.hpp"
 #include "LineSample.hpp"
+#include "SweepKernel.hpp"
 #include "SweptDelay.hpp"
 #include "quorvel/AudioBuffer.hpp"
 #include "quorvel/audio/CircularBuffer.hpp"
@@ -23,7 +25,8 @@ constexpr float kFixedDelay = 1002.0f;
 }  // namespace
 
 struct ChorusNode::Internals {
-  explicit Internals(unsigned int numChannels) : numChannels(numChannels) {}
+  explicit Internals(unsigned int numChannels)
+      : numChannels(numChannels), sweeps(swept::kChunkFrames * numChannels) {}
 
   unsigned int numChannels;
   std::vector<std::unique_ptr<audio::LFO>> lfos;
@@ -34,6 +37,8 @@ struct ChorusNode::Internals {
   std::atomic<float> sweepWidth{0.025f};
   // Gain of the delayed voice; fixed for the node's life.
   float mix = 0.8f;
+  // Swept delays of one chunk, kChunkFrames per channel, channel 0 first.
+  std::vector<float> sweeps;
 };
 
 ChorusNode::ChorusNode(unsigned int numChannels)
@@ -85,18 +90,37 @@ bool ChorusNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcept {
 
   const int lfoRate = static_cast<int>(sampleRate);
   const float rate = static_cast<float>(sampleRate);
-  for (unsigned int f = 0; f < shape.frames; ++f) {
+  const float mix = s.mix;
+  for (unsigned int start = 0; start < shape.frames; start += swept::kChunkFrames) {
+    const unsigned int count = std::min(swept::kChunkFrames, shape.frames - start);
+    // Oscillators first, frame by frame and channel by channel as they run
+    // in real time; sweepWidth is read for every one of their values.
+    for (unsigned int f = 0; f < count; ++f) {
+      for (unsigned int c = 0; c < shape.channels; ++c) {
+        const float v = s.lfos[c]->process(lfoRate);
+        s.sweeps[c * swept::kChunkFrames + f] = swept::sweptDelay(v, s.sweepWidth.load(), rate);
+      }
+    }
+    // Then each delay line through the chunk: read before writing, so the
+    // newest sample lies one position behind and the delay is kFixedDelay + d.
     for (unsigned int c = 0; c < shape.channels; ++c) {
       audio::CircularBuffer& line = s.buffers[c];
-      const float v = s.lfos[c]->process(lfoRate);
-      const float d = swept::sweptDelay(v, s.sweepWidth.load(), rate);
-      const float x = input.getSample(c, f);
-      // Read before writing: the newest sample lies one position behind the
-      // write pointer, so the total delay is exactly kFixedDelay + d.
-      const float y = line.interpolate(swept::readPosition(line, d, kFixedDelay));
-      line.writeSample(lineSample(x));
-      line.stepWritePointer(1);
-      output.setSample(c, f, x + s.mix * y);
+      float* const samples = line.data();
+      const int size = line.getSize();
+      const float length = static_cast<float>(size);
+      const float* const d = s.sweeps.data() + c * swept::kChunkFrames;
+      const float* const in = input.getChannel(c) + start;
+      float* const out = output.getChannel(c) + start;
+      int w = line.getWritePointer();
+      for (unsigned int f = 0; f < count; ++f) {
+        const float x = in[f];
+        const float y = swept::interpolateLine(
+            samples, size, swept::sweptReadPosition(w, d[f], kFixedDelay, length));
+        samples[w] = lineSample(x);
+        if (++w == size) w = 0;
+        out[f] = x + mix * y;
+      }
+      line.setWritePointer(w);
     }
   }
   return true;

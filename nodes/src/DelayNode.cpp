@@ -13,6 +13,45 @@
 
 namespace quorvel::extensions::audioeffects {
 
+namespace {
+
+// One channel's delay line and spans while a block runs, held in locals so
+// that the positions stay in registers.
+struct EchoLane {
+  explicit EchoLane(audio::CircularBuffer& line, const float* in, float* out) noexcept
+      : samples(line.data()),
+        size(line.getSize()),
+        read(line.getReadPointer()),
+        write(line.getWritePointer()),
+        in(in),
+        out(out) {}
+
+  // One sample of frame f: read before write, so the delayed sample is the
+  // one stored D frames ago.
+  void step(unsigned int f, float dryMix, float wetMix, float feedbackLevel) noexcept {
+    const float x = in[f];
+    const float y = samples[read];
+    samples[write] = lineSample(y * feedbackLevel + x);
+    if (++write == size) write = 0;
+    if (++read == size) read = 0;
+    out[f] = dryMix * x + wetMix * y;
+  }
+
+  void storeInto(audio::CircularBuffer& line) const noexcept {
+    line.setReadPointer(read);
+    line.setWritePointer(write);
+  }
+
+  float* samples;
+  int size;
+  int read;
+  int write;
+  const float* in;
+  float* out;
+};
+
+}  // namespace
+
 struct DelayNode::Internals {
   explicit Internals(unsigned int numChannels) : numChannels(numChannels) {
     buffers.reserve(numChannels);
@@ -104,6 +143,25 @@ bool DelayNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcept {
   const BlockShape shape = processableShape(input, output, s.numChannels);
   if (shape.frames == 0 || shape.channels == 0) return true;
 
+  // Mono and stereo, the formats the node accepts, run on lanes; the gains
+  // are read for every sample, so a change reaches the very next one.
+  if (shape.channels <= 2) {
+    EchoLane first(s.buffers[0], input.getChannel(0), output.getChannel(0));
+    if (shape.channels == 1) {
+      for (unsigned int f = 0; f < shape.frames; ++f) {
+        first.step(f, s.dryMix.load(), s.wetMix.load(), s.feedbackLevel.load());
+      }
+    } else {
+      EchoLane second(s.buffers[1], input.getChannel(1), output.getChannel(1));
+      for (unsigned int f = 0; f < shape.frames; ++f) {
+        first.step(f, s.dryMix.load(), s.wetMix.load(), s.feedbackLevel.load());
+        second.step(f, s.dryMix.load(), s.wetMix.load(), s.feedbackLevel.load());
+      }
+      second.storeInto(s.buffers[1]);
+    }
+    first.storeInto(s.buffers[0]);
+    return true;
+  }
   for (unsigned int f = 0; f < shape.frames; ++f) {
     for (unsigned int c = 0; c < shape.channels; ++c) {
       audio::CircularBuffer& line = s.buffers[c];

@@ -1,11 +1,13 @@
 #include "quorvel/audioeffects/FlangerNode.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <vector>
 
 #include "BlockShape.hpp"
 #include "LineSample.hpp"
+#include "SweepKernel.hpp"
 #include "SweptDelay.hpp"
 #include "quorvel/AudioBuffer.hpp"
 #include "quorvel/audio/CircularBuffer.hpp"
@@ -22,7 +24,8 @@ constexpr float kFixedDelay = 2.0f;
 }  // namespace
 
 struct FlangerNode::Internals {
-  explicit Internals(unsigned int numChannels) : numChannels(numChannels) {
+  explicit Internals(unsigned int numChannels)
+      : numChannels(numChannels), sweeps(swept::kChunkFrames * numChannels) {
     buffers.reserve(numChannels);
     lfos.reserve(numChannels);
     for (unsigned int i = 0; i < numChannels; ++i) {
@@ -42,6 +45,8 @@ struct FlangerNode::Internals {
   // Gain of the delayed copy fed back into the line; below 1, so every
   // recirculation decays. Fixed for the node's life.
   float feedback = 0.6f;
+  // Swept delays of one chunk, kChunkFrames per channel, channel 0 first.
+  std::vector<float> sweeps;
 };
 
 FlangerNode::FlangerNode(unsigned int numChannels)
@@ -87,18 +92,38 @@ bool FlangerNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcept {
 
   const int lfoRate = static_cast<int>(sampleRate);
   const float rate = static_cast<float>(sampleRate);
-  for (unsigned int f = 0; f < shape.frames; ++f) {
+  const float mix = s.mix;
+  const float feedback = s.feedback;
+  for (unsigned int start = 0; start < shape.frames; start += swept::kChunkFrames) {
+    const unsigned int count = std::min(swept::kChunkFrames, shape.frames - start);
+    // Oscillators first, frame by frame and channel by channel as they run
+    // in real time; sweepWidth is read for every one of their values.
+    for (unsigned int f = 0; f < count; ++f) {
+      for (unsigned int c = 0; c < shape.channels; ++c) {
+        const float v = s.lfos[c]->process(lfoRate);
+        s.sweeps[c * swept::kChunkFrames + f] = swept::sweptDelay(v, s.sweepWidth.load(), rate);
+      }
+    }
+    // Then each delay line through the chunk: read before writing, so the
+    // shortest delay is kFixedDelay samples even when the sweep is at 0.
     for (unsigned int c = 0; c < shape.channels; ++c) {
       audio::CircularBuffer& line = s.buffers[c];
-      const float v = s.lfos[c]->process(lfoRate);
-      const float d = swept::sweptDelay(v, s.sweepWidth.load(), rate);
-      const float x = input.getSample(c, f);
-      // Read before writing, so the shortest delay is kFixedDelay samples
-      // even when the sweep is at 0.
-      const float y = line.interpolate(swept::readPosition(line, d, kFixedDelay));
-      line.writeSample(lineSample(x + s.feedback * y));
-      line.stepWritePointer(1);
-      output.setSample(c, f, x + s.mix * y);
+      float* const samples = line.data();
+      const int size = line.getSize();
+      const float length = static_cast<float>(size);
+      const float* const d = s.sweeps.data() + c * swept::kChunkFrames;
+      const float* const in = input.getChannel(c) + start;
+      float* const out = output.getChannel(c) + start;
+      int w = line.getWritePointer();
+      for (unsigned int f = 0; f < count; ++f) {
+        const float x = in[f];
+        const float y = swept::interpolateLine(
+            samples, size, swept::sweptReadPosition(w, d[f], kFixedDelay, length));
+        samples[w] = lineSample(x + feedback * y);
+        if (++w == size) w = 0;
+        out[f] = x + mix * y;
+      }
+      line.setWritePointer(w);
     }
   }
   return true;

@@ -184,24 +184,45 @@ bool PingPongDelayNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcep
 
   float* const left = s.leftBuffer.get();
   float* const right = s.rightBuffer.get();
+  const unsigned int length = s.delaySamples;
+  unsigned int readIndex = s.readIndex;
+  unsigned int writeIndex = s.writeIndex;
+  // Channel spans: the left and right inputs and outputs (null when the
+  // block lacks the channel).
+  const float* const inLeft = shape.channels > 0 ? input.getChannel(0) : nullptr;
+  const float* const inRight = shape.channels > 1 ? input.getChannel(1) : nullptr;
+  float* const outLeft = shape.channels > 0 ? output.getChannel(0) : nullptr;
+  float* const outRight = shape.channels > 1 ? output.getChannel(1) : nullptr;
   for (unsigned int f = 0; f < shape.frames; ++f) {
-    for (unsigned int c = 0; c < shape.channels; ++c) {
-      float* const own = c == 0 ? left : right;
-      const float* const cross = c == 0 ? right : left;
-      const float x = input.getSample(c, f);
-      // The own line is read before it is overwritten. The right channel's
-      // cross read finds the left sample stored in this same frame, which is
-      // what sends a left impulse to both sides at once.
-      const float v = wetMix * own[s.readIndex] + dryMix * x;
-      own[s.writeIndex] = lineSample(feedbackLevel * cross[s.readIndex] + x);
-      output.setSample(c, f, v);
+    // The own line is read before it is overwritten. The right channel's
+    // cross read finds the left sample stored in this same frame, which is
+    // what sends a left impulse to both sides at once.
+    if (inLeft != nullptr) {
+      const float x = inLeft[f];
+      const float v = wetMix * left[readIndex] + dryMix * x;
+      left[writeIndex] = lineSample(feedbackLevel * right[readIndex] + x);
+      outLeft[f] = v;
     }
-    // Indices stay inside the lines: they are folded by a length of at most
-    // kDelayLineLength, and after a ring is shortened the old, larger indices
-    // serve only the first frame of the block before being folded here.
-    s.readIndex = (s.readIndex + 1) % s.delaySamples;
-    s.writeIndex = (s.writeIndex + 1) % s.delaySamples;
+    if (inRight != nullptr) {
+      const float x = inRight[f];
+      const float v = wetMix * right[readIndex] + dryMix * x;
+      right[writeIndex] = lineSample(feedbackLevel * left[readIndex] + x);
+      outRight[f] = v;
+    }
+    if (f == 0) {
+      // Indices stay inside the lines: they are folded by a length of at most
+      // kDelayLineLength, and after a ring is shortened the old, larger
+      // indices serve only the first frame of the block before being folded
+      // here. From then on both lie below the length and fold by a compare.
+      readIndex = (readIndex + 1) % length;
+      writeIndex = (writeIndex + 1) % length;
+    } else {
+      if (++readIndex == length) readIndex = 0;
+      if (++writeIndex == length) writeIndex = 0;
+    }
   }
+  s.readIndex = readIndex;
+  s.writeIndex = writeIndex;
   return true;
 }
 

@@ -1,11 +1,14 @@
 #include "quorvel/audioeffects/VibratoNode.hpp"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <memory>
 #include <vector>
 
 #include "BlockShape.hpp"
 #include "LineSample.hpp"
+#include "SweepKernel.hpp"
 #include "SweptDelay.hpp"
 #include "quorvel/AudioBuffer.hpp"
 #include "quorvel/audio/CircularBuffer.hpp"
@@ -84,17 +87,32 @@ bool VibratoNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcept {
 
   const int lfoRate = static_cast<int>(sampleRate);
   const float rate = static_cast<float>(sampleRate);
-  for (unsigned int f = 0; f < shape.frames; ++f) {
-    const float v = s.lfo.process(lfoRate);
-    const float d = swept::sweptDelay(v, s.sweepWidth.load(), rate);
+  std::array<float, swept::kChunkFrames> d;
+  for (unsigned int start = 0; start < shape.frames; start += swept::kChunkFrames) {
+    const unsigned int count = std::min(swept::kChunkFrames, shape.frames - start);
+    // The oscillator first, once per frame for all channels; sweepWidth is
+    // read once per frame.
+    for (unsigned int f = 0; f < count; ++f) {
+      d[f] = swept::sweptDelay(s.lfo.process(lfoRate), s.sweepWidth.load(), rate);
+    }
     for (unsigned int c = 0; c < shape.channels; ++c) {
       audio::CircularBuffer& line = s.buffers[c];
-      // Write before reading: at the shallowest point of the sweep the
-      // output is the previous input sample exactly.
-      line.writeSample(lineSample(input.getSample(c, f)));
-      const float y = line.interpolate(swept::readPosition(line, d, kFixedDelay));
-      line.stepWritePointer(1);
-      output.setSample(c, f, y);
+      float* const samples = line.data();
+      const int size = line.getSize();
+      const float length = static_cast<float>(size);
+      const float* const in = input.getChannel(c) + start;
+      float* const out = output.getChannel(c) + start;
+      int w = line.getWritePointer();
+      for (unsigned int f = 0; f < count; ++f) {
+        // Write before reading: at the shallowest point of the sweep the
+        // output is the previous input sample exactly.
+        samples[w] = lineSample(in[f]);
+        const float y = swept::interpolateLine(
+            samples, size, swept::sweptReadPosition(w, d[f], kFixedDelay, length));
+        if (++w == size) w = 0;
+        out[f] = y;
+      }
+      line.setWritePointer(w);
     }
   }
   return true;

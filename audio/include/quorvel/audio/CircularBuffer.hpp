@@ -42,6 +42,12 @@ class QUORVEL_AUDIOEFFECTS_API CircularBuffer {
   // Stores `sample` at the write position; the position does not move.
   void writeSample(float sample) noexcept { buffer[writePointer] = sample; }
 
+  // The ring's getSize() samples, index 0 first, for loops that walk the ring
+  // themselves (and keep its positions with setReadPointer/setWritePointer).
+  float* data() noexcept { return buffer.data(); }
+  // The ring's getSize() samples, index 0 first.
+  const float* data() const noexcept { return buffer.data(); }
+
   // The sample at fractional absolute position `position`, linearly
   // interpolated between its two neighbours with wrap-around. A non-finite
   // position reads the sample at index 0.
@@ -55,8 +61,15 @@ class QUORVEL_AUDIOEFFECTS_API CircularBuffer {
  private:
   // Folds any position into [0, size). For positions in [-size, INT_MAX - size]
   // this equals (position + size) rem size; beyond, it keeps folding instead
-  // of overflowing.
+  // of overflowing. Positions at most one ring away, the common case, fold
+  // by one compare and add or subtract instead of a division.
   int wrap(int position) const noexcept {
+    if (position >= 0) {
+      if (position < size) return position;
+      if (position - size < size) return position - size;
+    } else if (position >= -size) {
+      return position + size;
+    }
     const int folded = position % size;
     return folded < 0 ? folded + size : folded;
   }
@@ -65,6 +78,14 @@ class QUORVEL_AUDIOEFFECTS_API CircularBuffer {
   int advance(int position, int steps) const noexcept {
     const int next = position + wrap(steps);
     return next >= size ? next - size : next;
+  }
+  // floor(position) for a finite position, without a library call: below
+  // 2^23 in magnitude the truncation to int is exact and at most one too
+  // high; from 2^23 on every float is integral. The sign of a zero is kept.
+  static float floorOf(float position) noexcept {
+    if (!(std::fabs(position) < 8388608.0f)) return position;
+    const float truncated = static_cast<float>(static_cast<int>(position));
+    return truncated > position ? truncated - 1.0f : std::copysign(truncated, position);
   }
 
   int size;
@@ -75,7 +96,7 @@ class QUORVEL_AUDIOEFFECTS_API CircularBuffer {
 
 inline float CircularBuffer::interpolate(float position) const noexcept {
   if (!std::isfinite(position)) position = 0.0f;
-  const float base = std::floor(position);
+  const float base = floorOf(position);
   // In single precision: for a negative position just below 0 this is exactly 1.
   const float fraction = position - base;
   // Integral floats beyond 2^30 are folded in double (exactly) before the
