@@ -28,6 +28,9 @@ constexpr int kMaxOperations = 96;
 constexpr unsigned int kMaxChannels = 8;
 constexpr unsigned int kMaxFrames = 8192;
 constexpr unsigned int kMaxSampleRate = 768000;
+// Samples processed per input at most: enough for several full 8-channel
+// 8192-frame blocks, few enough to keep hundreds of inputs per second.
+constexpr unsigned long kSampleBudget = 1ul << 17;
 
 // Reads the fuzz input front to back; once exhausted every read yields 0.
 class ByteReader {
@@ -252,6 +255,7 @@ void setProperty(Subject& s, ByteReader& in, const std::string& typeName) {
 struct Buses {
   unsigned int inChannels = 2, inFrames = 64, outChannels = 2, outFrames = 64;
   unsigned int sampleRate = 48000, outSampleRate = 48000;
+  unsigned long samplesLeft = kSampleBudget;
 };
 
 void proposeFormat(Subject& s, ByteReader& in, Buses& b) {
@@ -319,7 +323,11 @@ bool fillInput(AudioBuffer<float>& buffer, ByteReader& in) {
   return checked;
 }
 
-void processBlock(Subject& s, ByteReader& in, const Buses& b, const std::string& typeName) {
+void processBlock(Subject& s, ByteReader& in, Buses& b, const std::string& typeName) {
+  const unsigned long samples = static_cast<unsigned long>(b.inChannels) * b.inFrames +
+                                static_cast<unsigned long>(b.outChannels) * b.outFrames;
+  if (samples > b.samplesLeft) return;
+  b.samplesLeft -= samples;
   AudioBuffer<float> input(b.inChannels, b.inFrames, b.sampleRate);
   AudioBuffer<float> output(b.outChannels, b.outFrames, b.outSampleRate);
   bool finiteInput = fillInput(input, in);

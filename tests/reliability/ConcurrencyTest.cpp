@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <quorvel/AudioEffects.hpp>
@@ -229,6 +230,8 @@ TEST_P(Concurrency, SettersGettersProcessAndNodeLifetimesDoNotRace) {
   stop.store(true);
   for (std::thread& thread : threads) thread.join();
 
+  std::printf("%s: %ld blocks processed, %ld nodes built and destroyed meanwhile\n",
+              GetParam().c_str(), blocks.load(), lifetimes.load());
   EXPECT_GT(blocks.load(), 0);
   EXPECT_GT(lifetimes.load(), 0);
   EXPECT_EQ(unknownReads.load(), 0);

@@ -31,12 +31,12 @@ using quorvel::QVAny;
 
 const unsigned int kSampleRates[] = {8000, 44100, 48000, 96000, 192000};
 const unsigned int kBlockSizes[] = {1, 32, 1000, 4096};
-// Frames per case: past two full turns of a 48000-sample line, so every read
+// Frames per case: past four full turns of a 48000-sample line, so every read
 // and write head wraps; fewer under the (much slower) sanitizers, still past one.
 #ifdef QUORVEL_STRESS_SANITIZED
 constexpr unsigned int kFramesPerCase = 50000;
 #else
-constexpr unsigned int kFramesPerCase = 100000;
+constexpr unsigned int kFramesPerCase = 200000;
 #endif
 
 // Channel storage in separate heap blocks of exactly one block's length.
