@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "BlockShape.hpp"
+#include "DenormalScope.hpp"
 #include "LineSample.hpp"
 #include "SweepKernel.hpp"
 #include "SweptDelay.hpp"
@@ -78,6 +79,8 @@ bool ChorusNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcept {
   outputBus.copyFrom(inputBus);
   Internals& s = *internals;
   if (!s.isEnabled.load()) return true;
+  // Decaying tails must not fall into slow subnormal arithmetic.
+  const DenormalScope flushDenormals;
 
   const AudioBuffer<float>& input = inputBus.getBuffer();
   AudioBuffer<float>& output = outputBus.getBuffer();

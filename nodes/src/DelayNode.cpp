@@ -6,6 +6,7 @@
 
 #include "BlockShape.hpp"
 #include "DelayLength.hpp"
+#include "DenormalScope.hpp"
 #include "LineSample.hpp"
 #include "quorvel/AudioBuffer.hpp"
 #include "quorvel/SchemaVocabulary.hpp"
@@ -117,6 +118,8 @@ bool DelayNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcept {
   const unsigned int channels = input.getNumberOfChannels();
   const unsigned int delayMs = s.delayMs.load();
   if (delayMs == 0 || !s.isEnabled.load()) return true;
+  // Decaying tails must not fall into slow subnormal arithmetic.
+  const DenormalScope flushDenormals;
 
   // A new rate or channel layout makes the stored echoes meaningless: clear
   // them. A reset also rewinds the read heads onto the write heads, so the

@@ -6,6 +6,7 @@
 
 #include "BlockShape.hpp"
 #include "DelayLength.hpp"
+#include "DenormalScope.hpp"
 #include "LineSample.hpp"
 #include "quorvel/AudioBuffer.hpp"
 #include "quorvel/QVAny.hpp"
@@ -165,6 +166,8 @@ bool PingPongDelayNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcep
   const bool isEnabled = s.isEnabled.load();
   const unsigned int delayMs = s.delayMs.load();
   if (!isEnabled || delayMs == 0) return true;
+  // Decaying tails must not fall into slow subnormal arithmetic.
+  const DenormalScope flushDenormals;
 
   const unsigned int sampleRate = input.getSampleRate();
   // A new rate or delay time changes only the ring length: the lines keep

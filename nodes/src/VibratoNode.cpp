@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "BlockShape.hpp"
+#include "DenormalScope.hpp"
 #include "LineSample.hpp"
 #include "SweepKernel.hpp"
 #include "SweptDelay.hpp"
@@ -73,6 +74,8 @@ bool VibratoNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcept {
   outputBus.copyFrom(inputBus);
   Internals& s = *internals;
   if (!s.isEnabled.load()) return true;
+  // Decaying tails must not fall into slow subnormal arithmetic.
+  const DenormalScope flushDenormals;
 
   const AudioBuffer<float>& input = inputBus.getBuffer();
   AudioBuffer<float>& output = outputBus.getBuffer();
