@@ -90,6 +90,19 @@ TEST(ChorusNode, FixedPartOf1002Samples) {
   }
 }
 
+// The line is read before the input is stored: a total delay of exactly one
+// line length (1002 + 0.5 * 93996 samples) brings the impulse back a line later.
+TEST(ChorusNode, ReadsBeforeWriting) {
+  const std::vector<float> out = lineLengthImpulseResponse<ChorusNode>(93996);
+  EXPECT_EQ(nonZeroFrames(out), (std::vector<unsigned int>{0, 48000}));
+  EXPECT_EQ(out[0], 1.0f);
+  EXPECT_EQ(out[48000], kMix);
+}
+
+TEST(ChorusNode, SweptReadIsExactToTheBit) {
+  expectSweptArithmetic<ChorusNode>({1002.0f, false, false, 1.0f, kMix, 0.0f}, 3.0f, 0.025f);
+}
+
 TEST(ChorusNode, StateFollowsTheBlocksItProcesses) {
   expectBlockSizeIndependence<ChorusNode>(48000);
   expectBlockSizeIndependence<ChorusNode>(44100);

@@ -110,6 +110,19 @@ TEST(FlangerNode, ZeroSweepIsATwoSampleCombWithFeedback) {
   expectSameBits(start, slice(in, 0, 2), "first two frames");
 }
 
+// The line is read before the input is stored: a total delay of exactly one
+// line length (2 + 0.5 * 95996 samples) brings the impulse back a line later.
+TEST(FlangerNode, ReadsBeforeWriting) {
+  const std::vector<float> out = lineLengthImpulseResponse<FlangerNode>(95996);
+  EXPECT_EQ(nonZeroFrames(out), (std::vector<unsigned int>{0, 48000}));
+  EXPECT_EQ(out[0], 1.0f);
+  EXPECT_EQ(out[48000], kMix);
+}
+
+TEST(FlangerNode, SweptReadIsExactToTheBit) {
+  expectSweptArithmetic<FlangerNode>({2.0f, false, false, 1.0f, kMix, kFeedback}, 3.0f, 0.005f);
+}
+
 TEST(FlangerNode, StateFollowsTheBlocksItProcesses) {
   expectBlockSizeIndependence<FlangerNode>(48000);
   expectBlockSizeIndependence<FlangerNode>(44100);

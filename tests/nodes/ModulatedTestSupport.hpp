@@ -13,6 +13,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +22,8 @@
 #include "quorvel/AudioBus.hpp"
 #include "quorvel/AudioBusFormat.hpp"
 #include "quorvel/NodeTypeInfo.hpp"
+#include "quorvel/audio/CircularBuffer.hpp"
+#include "quorvel/audio/LFO.hpp"
 
 namespace modtest {
 
@@ -238,6 +241,72 @@ void expectBlockShapeMismatchStaysInBounds() {
   const std::vector<float> written(storage.begin(), storage.begin() + 32);
   EXPECT_EQ(bits(written), bits(render(stereoReference, slice(in, 0, 32), 48000)[0]));
   EXPECT_EQ(std::vector<float>(storage.begin() + 32, storage.end()), std::vector<float>(32, 7.0f));
+}
+
+// A mono node at `sampleRate` with the sweep frozen at its centre and a sweep
+// width of 1 s, fed an impulse at frame 0; for the rates the tests pick, the
+// total delay is exactly one line length, where the order of the line's write
+// and read decides whether the impulse comes back at once or a line later.
+template <class Node>
+std::vector<float> lineLengthImpulseResponse(unsigned int sampleRate) {
+  Node node(1);
+  node.setFrequency(0.0f);
+  node.setSweepWidth(1.0f);
+  Signal in = silence(1, 48001);
+  in[0][0] = 1.0f;
+  return render(node, in, sampleRate)[0];
+}
+
+// How a swept-delay node treats each sample, for the model below.
+struct SweptVoice {
+  float fixedDelay;       // samples of delay beyond the swept part
+  bool writeFirst;        // the input is stored before the line is read
+  bool sharedOscillator;  // one oscillator, stepped once per frame, for all channels
+  float dryGain;          // gain of the input in the output (0 or 1)
+  float mix;              // gain of the delayed signal in the output
+  float feedback;         // gain of the delayed signal stored back with the input
+};
+
+// A sweeping stereo node matches, bit for bit, a plain model of its per-sample
+// arithmetic built from the primitives: d = (v * width) * rate and
+// p = fmod(((w - d) - fixed) + length, length), each step in float in this order.
+template <class Node>
+void expectSweptArithmetic(const SweptVoice& voice, float frequency, float width) {
+  constexpr unsigned int kRate = 44100;
+  const Signal in = noise(2, 4000);
+  Node node(2);
+  node.setFrequency(frequency);
+  node.setSweepWidth(width);
+  const Signal out = render(node, in, kRate, 300);
+
+  std::vector<std::unique_ptr<quorvel::audio::LFO>> lfos;
+  std::vector<quorvel::audio::CircularBuffer> lines;
+  for (unsigned int c = 0; c < 2; ++c) {
+    lfos.push_back(std::make_unique<quorvel::audio::LFO>());
+    lfos[c]->setFrequency(frequency);
+    lfos[c]->setAmplitude(0.5f);
+    lfos[c]->setOffset(0.5f);
+    if (!voice.sharedOscillator)
+      lfos[c]->setPhaseOffset(static_cast<float>(c * 1.5707963267948966));
+    lines.emplace_back(48000);
+  }
+  for (unsigned int f = 0; f < 4000; ++f) {
+    float v = voice.sharedOscillator ? lfos[0]->process(kRate) : 0.0f;
+    for (unsigned int c = 0; c < 2; ++c) {
+      if (!voice.sharedOscillator) v = lfos[c]->process(kRate);
+      const float d = (v * width) * static_cast<float>(kRate);
+      const float x = in[c][f];
+      quorvel::audio::CircularBuffer& line = lines[c];
+      if (voice.writeFirst) line.writeSample(x);
+      const float p = std::fmod(
+          ((static_cast<float>(line.getWritePointer()) - d) - voice.fixedDelay) + 48000.0f,
+          48000.0f);
+      const float y = line.interpolate(p);
+      if (!voice.writeFirst) line.writeSample(x + voice.feedback * y);
+      line.stepWritePointer(1);
+      ASSERT_EQ(out[c][f], voice.dryGain * x + voice.mix * y) << "channel " << c << " frame " << f;
+    }
+  }
 }
 
 // One thread keeps changing the parameters while another processes blocks.

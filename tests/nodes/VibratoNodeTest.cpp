@@ -76,6 +76,18 @@ TEST(VibratoNode, ZeroChannelBlockAdvancesTheOscillator) {
   EXPECT_NE(bits(afterIdle[0]), bits(render(fresh, in, 48000)[0]));
 }
 
+// The input is stored before the line is read: a total delay of exactly one
+// line length (1 + 0.5 * 95998 samples) reads the sample just stored.
+TEST(VibratoNode, WritesBeforeReading) {
+  const std::vector<float> out = lineLengthImpulseResponse<VibratoNode>(95998);
+  EXPECT_EQ(nonZeroFrames(out), (std::vector<unsigned int>{0}));
+  EXPECT_EQ(out[0], 1.0f);
+}
+
+TEST(VibratoNode, SweptReadIsExactToTheBit) {
+  expectSweptArithmetic<VibratoNode>({1.0f, true, true, 0.0f, 1.0f, 0.0f}, 7.0f, 0.01f);
+}
+
 TEST(VibratoNode, StateFollowsTheBlocksItProcesses) {
   expectBlockSizeIndependence<VibratoNode>(48000);
   expectBlockSizeIndependence<VibratoNode>(44100);
