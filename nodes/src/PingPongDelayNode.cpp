@@ -29,6 +29,32 @@ QVAnyMap floatProperty(const char* description, float defaultValue, float maxVal
                   {PROPERTY_FIELD_READ_ONLY, QVAny(false)}};
 }
 
+// The two cross-fed lines with the block's gains. Each call runs one
+// channel of one frame at the shared index; the left channel goes first in
+// every frame, so the right channel's cross read finds the left sample
+// stored in this same frame, which is what sends a left impulse to both
+// sides at once. Each own line is read before it is overwritten.
+struct PingPongLines {
+  void left(const float& in, float& out, unsigned int index) const noexcept {
+    const float x = in;
+    const float v = wetMix * leftLine[index] + dryMix * x;
+    leftLine[index] = lineSample(feedbackLevel * rightLine[index] + x);
+    out = v;
+  }
+  void right(const float& in, float& out, unsigned int index) const noexcept {
+    const float x = in;
+    const float v = wetMix * rightLine[index] + dryMix * x;
+    rightLine[index] = lineSample(feedbackLevel * leftLine[index] + x);
+    out = v;
+  }
+
+  float* leftLine;
+  float* rightLine;
+  float dryMix;
+  float wetMix;
+  float feedbackLevel;
+};
+
 }  // namespace
 
 struct PingPongDelayNode::Internals {
@@ -185,47 +211,40 @@ bool PingPongDelayNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcep
   const BlockShape shape = processableShape(input, output, kLineCount);
   if (shape.frames == 0) return true;
 
-  float* const left = s.leftBuffer.get();
-  float* const right = s.rightBuffer.get();
-  const unsigned int length = s.delaySamples;
-  unsigned int readIndex = s.readIndex;
-  unsigned int writeIndex = s.writeIndex;
-  // Channel spans: the left and right inputs and outputs (null when the
-  // block lacks the channel).
+  // Both indices start at 0 and advance by the same rule, so they are always
+  // equal: one index serves both and is stored back into both.
+  PingPongLines lines{s.leftBuffer.get(), s.rightBuffer.get(), dryMix, wetMix, feedbackLevel};
   const float* const inLeft = shape.channels > 0 ? input.getChannel(0) : nullptr;
   const float* const inRight = shape.channels > 1 ? input.getChannel(1) : nullptr;
   float* const outLeft = shape.channels > 0 ? output.getChannel(0) : nullptr;
   float* const outRight = shape.channels > 1 ? output.getChannel(1) : nullptr;
-  for (unsigned int f = 0; f < shape.frames; ++f) {
-    // The own line is read before it is overwritten. The right channel's
-    // cross read finds the left sample stored in this same frame, which is
-    // what sends a left impulse to both sides at once.
-    if (inLeft != nullptr) {
-      const float x = inLeft[f];
-      const float v = wetMix * left[readIndex] + dryMix * x;
-      left[writeIndex] = lineSample(feedbackLevel * right[readIndex] + x);
-      outLeft[f] = v;
+  const unsigned int length = s.delaySamples;
+  unsigned int index = s.readIndex;
+  // After a ring is shortened the old, larger index serves the first frame
+  // of the block and is then folded by the new length (at most
+  // kDelayLineLength, so it always stays inside the lines); from then on it
+  // lies below the length and folds by a compare.
+  if (shape.channels > 0) lines.left(inLeft[0], outLeft[0], index);
+  if (shape.channels > 1) lines.right(inRight[0], outRight[0], index);
+  index = (index + 1) % length;
+  if (shape.channels == 2) {
+    for (unsigned int f = 1; f < shape.frames; ++f) {
+      lines.left(inLeft[f], outLeft[f], index);
+      lines.right(inRight[f], outRight[f], index);
+      if (++index == length) index = 0;
     }
-    if (inRight != nullptr) {
-      const float x = inRight[f];
-      const float v = wetMix * right[readIndex] + dryMix * x;
-      right[writeIndex] = lineSample(feedbackLevel * left[readIndex] + x);
-      outRight[f] = v;
+  } else if (shape.channels == 1) {
+    for (unsigned int f = 1; f < shape.frames; ++f) {
+      lines.left(inLeft[f], outLeft[f], index);
+      if (++index == length) index = 0;
     }
-    if (f == 0) {
-      // Indices stay inside the lines: they are folded by a length of at most
-      // kDelayLineLength, and after a ring is shortened the old, larger
-      // indices serve only the first frame of the block before being folded
-      // here. From then on both lie below the length and fold by a compare.
-      readIndex = (readIndex + 1) % length;
-      writeIndex = (writeIndex + 1) % length;
-    } else {
-      if (++readIndex == length) readIndex = 0;
-      if (++writeIndex == length) writeIndex = 0;
+  } else {
+    for (unsigned int f = 1; f < shape.frames; ++f) {
+      if (++index == length) index = 0;
     }
   }
-  s.readIndex = readIndex;
-  s.writeIndex = writeIndex;
+  s.readIndex = index;
+  s.writeIndex = index;
   return true;
 }
 
