@@ -115,13 +115,26 @@ bool ChorusNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcept {
       const float* const in = input.getChannel(c) + start;
       float* const out = output.getChannel(c) + start;
       int w = line.getWritePointer();
-      for (unsigned int f = 0; f < count; ++f) {
-        const float x = in[f];
-        const float y = swept::interpolateLine(
-            samples, size, swept::sweptReadPosition(w, d[f], kFixedDelay, length));
-        samples[w] = lineSample(x);
-        if (++w == size) w = 0;
-        out[f] = x + mix * y;
+      if (swept::sweepStaysBehind(d, count, kFixedDelay, length)) {
+        // No read of the chunk reaches what the chunk writes: all reads
+        // first, then all writes.
+        float wet[swept::kChunkFrames];
+        swept::interpolateSweep(samples, size, w, d, kFixedDelay, wet, count);
+        for (unsigned int f = 0; f < count; ++f) {
+          const float x = in[f];
+          samples[w] = lineSample(x);
+          if (++w == size) w = 0;
+          out[f] = x + mix * wet[f];
+        }
+      } else {
+        for (unsigned int f = 0; f < count; ++f) {
+          const float x = in[f];
+          const float y = swept::interpolateLine(
+              samples, size, swept::sweptReadPosition(w, d[f], kFixedDelay, length));
+          samples[w] = lineSample(x);
+          if (++w == size) w = 0;
+          out[f] = x + mix * y;
+        }
       }
       line.setWritePointer(w);
     }

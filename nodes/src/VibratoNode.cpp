@@ -106,14 +106,25 @@ bool VibratoNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcept {
       const float* const in = input.getChannel(c) + start;
       float* const out = output.getChannel(c) + start;
       int w = line.getWritePointer();
-      for (unsigned int f = 0; f < count; ++f) {
-        // Write before reading: at the shallowest point of the sweep the
-        // output is the previous input sample exactly.
-        samples[w] = lineSample(in[f]);
-        const float y = swept::interpolateLine(
-            samples, size, swept::sweptReadPosition(w, d[f], kFixedDelay, length));
-        if (++w == size) w = 0;
-        out[f] = y;
+      // Write before reading: at the shallowest point of the sweep the
+      // output is the previous input sample exactly.
+      if (swept::sweepStaysBehind(d.data(), count, kFixedDelay, length)) {
+        // No read of the chunk reaches what the chunk writes after that
+        // read's own frame: all writes first, then all reads.
+        const int first = w;
+        for (unsigned int f = 0; f < count; ++f) {
+          samples[w] = lineSample(in[f]);
+          if (++w == size) w = 0;
+        }
+        swept::interpolateSweep(samples, size, first, d.data(), kFixedDelay, out, count);
+      } else {
+        for (unsigned int f = 0; f < count; ++f) {
+          samples[w] = lineSample(in[f]);
+          const float y = swept::interpolateLine(
+              samples, size, swept::sweptReadPosition(w, d[f], kFixedDelay, length));
+          if (++w == size) w = 0;
+          out[f] = y;
+        }
       }
       line.setWritePointer(w);
     }
