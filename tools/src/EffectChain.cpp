@@ -69,7 +69,9 @@ void EffectChain::prepare(unsigned int sampleRate, unsigned int channels,
 }
 
 // The nodes hold a too-long delay to the line length without a word, which
-// would give a different effect than asked for; refuse it instead.
+// would give a different effect than asked for; refuse it instead. A sweep
+// is checked with the chorus's fixed part (1002 samples plus interpolation),
+// the largest of the swept effects, so one limit serves all three.
 void EffectChain::checkDelayLines() const {
   for (const Stage& stage : stages_) {
     const EffectType& type = *stage.type;
@@ -105,9 +107,14 @@ void EffectChain::negotiate(unsigned int frames) {
       const std::string layout = channels_ == 1   ? "mono"
                                  : channels_ == 2 ? "stereo"
                                                   : std::to_string(channels_) + "-channel";
+      // The node is refused anyway, so asking whether stereo would do is harmless.
+      quorvel::AudioBusFormat stereoIn(sampleRate_, 2, frames);
+      quorvel::AudioBusFormat stereoOut(sampleRate_, 2, frames);
+      const bool wantsStereo = channels_ == 1 && stage.processor->setBusFormat(stereoIn, stereoOut);
       throw CliError(kExitProcessing, stage.type->shortName() + ": does not accept " + layout +
                                           " audio at " + std::to_string(sampleRate_) +
-                                          " Hz in blocks of " + std::to_string(frames) + " frames");
+                                          " Hz in blocks of " + std::to_string(frames) + " frames" +
+                                          (wantsStereo ? " (it needs a stereo input)" : ""));
     }
   }
   negotiatedFrames_ = frames;

@@ -1,5 +1,6 @@
 #include "PictureMaker.hpp"
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 
@@ -76,25 +77,44 @@ bool PictureMaker::sideBySide(const std::string& leftPng, const std::string& rig
 bool PictureMaker::impulseResponse(const std::vector<float>& samples, unsigned int sampleRate,
                                    const std::string& pngPath, const std::string& title) const {
   if (!gnuplot_ || sampleRate == 0) return false;
+  const std::size_t frames = samples.size() / 2;
+  const double lengthMs = 1000.0 * static_cast<double>(frames) / sampleRate;
+  // Levels in dB show an echo train's decay far better than linear
+  // amplitude. gnuplot draws impulses up from y = 0, so the data is lifted
+  // by the floor and the tick labels give the real level. Samples below the
+  // floor are left out, which keeps the data file small.
+  const double floorDb = -90.0;
   const std::string dataPath = pngPath + ".dat";
   {
     std::FILE* data = std::fopen(dataPath.c_str(), "w");
     if (data == nullptr) return false;
-    for (std::size_t frame = 0; 2 * frame + 1 < samples.size(); ++frame) {
-      std::fprintf(data, "%.4f %.7g %.7g\n", 1000.0 * frame / sampleRate, samples[2 * frame],
-                   samples[2 * frame + 1]);
+    for (std::size_t frame = 0; frame < frames; ++frame) {
+      const double left = std::fabs(samples[2 * frame]);
+      const double right = std::fabs(samples[2 * frame + 1]);
+      const double floorGain = std::pow(10.0, floorDb / 20.0);
+      if (left < floorGain && right < floorGain) continue;
+      const auto lifted = [&](double gain) {
+        return gain < floorGain ? 0.0 : 20.0 * std::log10(gain) - floorDb;
+      };
+      std::fprintf(data, "%.4f %.3f %.3f\n", 1000.0 * frame / sampleRate, lifted(left),
+                   lifted(right));
     }
     std::fclose(data);
   }
+  char ranges[160];
+  std::snprintf(ranges, sizeof ranges, "set xrange [%.3f:%.3f]; set yrange [0:%.0f]\n",
+                -0.02 * lengthMs, lengthMs, -floorDb + 3.0);
   std::string script;
   script += "set terminal png size 1000,560\n";
   script += "set output " + quoted(pngPath) + "\n";
   script += "set multiplot layout 2,1 title " + quoted(title) + "\n";
-  script += "unset key; set grid; set yrange [-1.05:1.05]\n";
+  script += "unset key; set grid\n";
+  script += ranges;
+  script += "set ytics ('0 dB' 90, '-30' 60, '-60' 30, '-90' 0)\n";
   script += "set ylabel 'left'\n";
-  script += "plot " + quoted(dataPath) + " using 1:2 with impulses lc rgb '#1f77b4'\n";
+  script += "plot " + quoted(dataPath) + " using 1:2 with impulses lw 2 lc rgb '#1f77b4'\n";
   script += "set ylabel 'right'; set xlabel 'time (ms)'\n";
-  script += "plot " + quoted(dataPath) + " using 1:3 with impulses lc rgb '#d62728'\n";
+  script += "plot " + quoted(dataPath) + " using 1:3 with impulses lw 2 lc rgb '#d62728'\n";
   script += "unset multiplot\n";
   const bool ok = runGnuplot(pngPath + ".gp", script);
   std::remove(dataPath.c_str());

@@ -1,0 +1,51 @@
+#include "FxRunner.hpp"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+FxRunner::Outcome FxRunner::run(const std::vector<std::string>& arguments,
+                                const std::string& path) {
+  char outPath[] = "/tmp/quorvel-fx-test-out-XXXXXX";
+  char errPath[] = "/tmp/quorvel-fx-test-err-XXXXXX";
+  const int out = mkstemp(outPath);
+  const int err = mkstemp(errPath);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    const int devnull = open("/dev/null", O_RDONLY);
+    dup2(devnull, STDIN_FILENO);
+    if (!path.empty()) setenv("PATH", path.c_str(), 1);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(QUORVEL_FX_BINARY));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(QUORVEL_FX_BINARY, argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(out);
+  close(err);
+  Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(outPath), slurp(errPath)};
+  unlink(outPath);
+  unlink(errPath);
+  return outcome;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Runs the built quorvel-fx binary and captures what it printed.
+class FxRunner {
+ public:
+  struct Outcome {
+    int exitCode;
+    std::string out;
+    std::string err;
+  };
+
+  // Runs quorvel-fx with `arguments`; `path`, when not empty, replaces $PATH for the child.
+  static Outcome run(const std::vector<std::string>& arguments, const std::string& path = "");
+};
