@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   openjdk-17-jdk-headless
   libsndfile1-dev libcli11-dev nlohmann-json3-dev
+  sox gnuplot-nox
 )
 
 missing=()
