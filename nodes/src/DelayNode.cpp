@@ -21,7 +21,6 @@ namespace {
 struct EchoLane {
   explicit EchoLane(audio::CircularBuffer& line, const float* in, float* out) noexcept
       : samples(line.data()),
-        size(line.getSize()),
         read(line.getReadPointer()),
         write(line.getWritePointer()),
         in(in),
@@ -33,8 +32,8 @@ struct EchoLane {
     const float x = in[f];
     const float y = samples[read];
     samples[write] = lineSample(y * feedbackLevel + x);
-    if (++write == size) write = 0;
-    if (++read == size) read = 0;
+    if (++write == kSize) write = 0;
+    if (++read == kSize) read = 0;
     out[f] = dryMix * x + wetMix * y;
   }
 
@@ -43,8 +42,9 @@ struct EchoLane {
     line.setWritePointer(write);
   }
 
+  // Every line of the node has this length: a constant frees a register.
+  static constexpr int kSize = static_cast<int>(kDelayLineLength);
   float* samples;
-  int size;
   int read;
   int write;
   const float* in;
