@@ -1,5 +1,6 @@
 #include "ApplyCommand.hpp"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -56,11 +57,14 @@ std::string formatted(const char* format, double value) {
 
 void printSummary(const ApplyCommand::Options& options, const EffectChain& chain,
                   const OutputFormat& format, const RenderStats& stats, unsigned int sampleRate,
-                  std::uint64_t clipped) {
-  std::string line = "quorvel-fx: " + options.output + ": " +
-                     formatted("%.2f s", static_cast<double>(stats.frames) / sampleRate) + " of " +
-                     chainText(chain) + ", " +
-                     formatted("%.1fx real time", stats.speed(sampleRate)) + ", peak " +
+                  double wallSeconds, std::uint64_t clipped) {
+  // Speed counts the whole run (decoding, effects, encoding), as a user
+  // waiting for the file experiences it.
+  const double audioSeconds = static_cast<double>(stats.frames) / sampleRate;
+  const double speed = wallSeconds > 0.0 ? audioSeconds / wallSeconds : 0.0;
+  std::string line = "quorvel-fx: " + options.output + ": " + formatted("%.2f s", audioSeconds) +
+                     " of " + chainText(chain) + ", " + formatted("%.1fx real time", speed) +
+                     ", peak " +
                      (stats.peak > 0.0f ? formatted("%.1f dBFS", RenderStats::decibels(stats.peak))
                                         : std::string("silent"));
   if (format.isPcm()) line += ", " + std::to_string(clipped) + " clipped samples";
@@ -99,15 +103,18 @@ int ApplyCommand::run(const Options& options) {
   ProgressBar progress(ProgressBar::wanted(options.quiet, static_cast<double>(total) / sampleRate),
                        total);
   ChainRenderer renderer(chain, channels, block);
+  const auto start = std::chrono::steady_clock::now();
   const RenderStats stats = renderer.run(
       [&](float* interleaved, std::uint64_t frames) { return reader.read(interleaved, frames); },
       reader.frames(), tailFrames,
       [&](const float* interleaved, std::uint64_t frames) { writer.write(interleaved, frames); },
       progress);
   writer.commit();
+  const double wallSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   if (!options.quiet) {
-    printSummary(options, chain, format, stats, sampleRate, writer.clippedSamples());
+    printSummary(options, chain, format, stats, sampleRate, wallSeconds, writer.clippedSamples());
   }
   if (writer.clippedSamples() > 0) {
     std::cerr << "quorvel-fx: warning: " << options.output << ": " << writer.clippedSamples()

@@ -49,12 +49,17 @@ int main(int argc, char** argv) {
       ->add_option("EFFECT", apply.chain, "EFFECT [name=value ...] [EFFECT [name=value ...] ...]")
       ->required();
   applyCommand->add_option("--block", apply.block, "Frames per processing block, 1 to 65536")
+      ->type_name("N")
       ->capture_default_str();
-  applyCommand->add_option("--encoding", apply.encoding,
-                           "float, pcm16 or pcm24 (default: float for WAV/AIFF, pcm24 for FLAC)");
-  applyCommand->add_option("--tail", apply.tail,
-                           "Seconds of silence appended so echoes ring out (default: until the "
-                           "chain's echoes decay by 60 dB, at most 10 s; 0 keeps the length)");
+  applyCommand
+      ->add_option("--encoding", apply.encoding,
+                   "float, pcm16 or pcm24 (default: float for WAV/AIFF, pcm24 for FLAC)")
+      ->type_name("ENCODING");
+  applyCommand
+      ->add_option("--tail", apply.tail,
+                   "Seconds of silence appended so echoes ring out (default: until the "
+                   "chain's echoes decay by 60 dB, at most 10 s; 0 keeps the length)")
+      ->type_name("SECONDS");
   applyCommand->add_flag("-q,--quiet", apply.quiet, "No progress bar and no summary line");
   applyCommand->footer(quorvelfx::HelpText::applyFooter());
 
