@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -215,21 +216,26 @@ template <typename EffectNode, typename Argument>
 void expectNodeConstructionSafe(const char* name, Argument argument) {
   const long allocations = failEveryAllocation([&] { EffectNode node(argument); });
   EXPECT_GT(allocations, 0) << name;
+  std::printf("%s: all %ld allocations failed in turn\n", name, allocations);
 }
 
 TEST(AllocationFailure, NodeConstructorsReleaseEverythingTheyAllocated) {
   for (unsigned int channels : {0u, 1u, 2u, 8u}) {
     SCOPED_TRACE(channels);
-    expectNodeConstructionSafe<DelayNode>("Delay", channels);
-    expectNodeConstructionSafe<VibratoNode>("Vibrato", channels);
-    expectNodeConstructionSafe<FlangerNode>("Flanger", channels);
-    expectNodeConstructionSafe<ChorusNode>("Chorus", channels);
+    expectNodeConstructionSafe<DelayNode>(("DelayNode(" + std::to_string(channels) + ")").c_str(),
+                                          channels);
+    expectNodeConstructionSafe<VibratoNode>(
+        ("VibratoNode(" + std::to_string(channels) + ")").c_str(), channels);
+    expectNodeConstructionSafe<FlangerNode>(
+        ("FlangerNode(" + std::to_string(channels) + ")").c_str(), channels);
+    expectNodeConstructionSafe<ChorusNode>(("ChorusNode(" + std::to_string(channels) + ")").c_str(),
+                                           channels);
   }
 }
 
 TEST(AllocationFailure, PingPongConstructorReleasesEverythingItAllocated) {
   SKIP_UNLESS_QVANY_COPY_IS_ALLOCATION_SAFE();
-  expectNodeConstructionSafe<PingPongDelayNode>("PingPongDelay", quorvel::QVAnyMap{});
+  expectNodeConstructionSafe<PingPongDelayNode>("PingPongDelayNode({})", quorvel::QVAnyMap{});
 }
 
 TEST(AllocationFailure, FactoryConstructionReleasesEverything) {
@@ -251,6 +257,7 @@ TEST(AllocationFailure, CreateNodeThrowsToTheCallerAndLeavesTheFactoryUsable) {
       ASSERT_NE(node, nullptr);
     });
     EXPECT_GT(allocations, 1);
+    std::printf("createNode(%s): all %ld allocations failed in turn\n", name.c_str(), allocations);
     EXPECT_EQ(factory.getNodeTypes().size(), 5u);
   }
 }
@@ -268,7 +275,7 @@ TEST(AllocationFailure, ExtensionFactoryReleasesEverything) {
 
 TEST(AllocationFailure, FailedLoadLeavesTheRegistryUnchanged) {
   quorvel::ExtensionManager& manager = quorvel::ExtensionManager::getInstance();
-  const std::vector<std::shared_ptr<quorvel::Extension>> before = manager.getExtensions();
+  const std::vector<std::shared_ptr<quorvel::Extension> > before = manager.getExtensions();
   const auto unchanged = [&] { return manager.getExtensions() == before; };
   // The successful load leaves the extension (and its control block) in the
   // registry and possibly a larger registry array, so only the failures are
@@ -294,7 +301,8 @@ TEST(AllocationFailure, FailedLoadLeavesTheRegistryUnchanged) {
     ASSERT_TRUE(unchanged()) << "registry changed when allocation " << n << " failed";
   }
   EXPECT_GT(allocations, 0);
-  const std::vector<std::shared_ptr<quorvel::Extension>> after = manager.getExtensions();
+  std::printf("AudioEffectsExtension::load(): all %ld allocations failed in turn\n", allocations);
+  const std::vector<std::shared_ptr<quorvel::Extension> > after = manager.getExtensions();
   ASSERT_EQ(after.size(), before.size() + 1);
   EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin()));
   EXPECT_EQ(after.back()->getName(), "AudioEffects");
