@@ -33,9 +33,10 @@ for node in "${nodes[@]}"; do
   log="$dir/fuzz-$node.log"
   echo "== fuzz_$node for ${seconds}s"
   if ! "$dir/fuzz/fuzz_$node" -max_total_time="$seconds" -max_len=4096 -timeout=20 \
-      -rss_limit_mb=2048 -print_final_stats=1 "$scratch" "fuzz/corpus/$node" >"$log" 2>&1; then
+      -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$dir/fuzz-$node-" \
+      "$scratch" "fuzz/corpus/$node" >"$log" 2>&1; then
     tail -n 60 "$log"
-    echo "fuzz_$node FAILED (log: $log)"
+    echo "fuzz_$node FAILED (log: $log; the failing input: $dir/fuzz-$node-crash-*)"
     exit 1
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
