@@ -128,6 +128,16 @@ TEST_F(ErrorTest, UnwritableOutput) {
   expectFailure({stereo, folder, "Delay"}, kIo, "folder.wav");
 }
 
+TEST_F(ErrorTest, InterruptedRunLeavesNothingBehind) {
+  // An hour of tail keeps the tool busy long enough to be interrupted mid-write.
+  const std::size_t before = dir.entries();
+  const auto outcome =
+      FxRunner::interrupt({"apply", "--tail", "3600", stereo, output, "Chorus"}, 300);
+  EXPECT_EQ(outcome.exitCode, 130) << outcome.err;
+  EXPECT_EQ(contents(output), "precious");
+  EXPECT_EQ(dir.entries(), before) << "the temporary output was not removed";
+}
+
 TEST(CommandLineTest, UsageErrorsOutsideApply) {
   EXPECT_EQ(FxRunner::run({}).exitCode, kUsage);
   EXPECT_EQ(FxRunner::run({"frobnicate"}).exitCode, kUsage);

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -21,6 +22,15 @@ std::string slurp(const std::string& path) {
 
 FxRunner::Outcome FxRunner::run(const std::vector<std::string>& arguments,
                                 const std::string& path) {
+  return start(arguments, path, -1);
+}
+
+FxRunner::Outcome FxRunner::interrupt(const std::vector<std::string>& arguments, int delayMs) {
+  return start(arguments, "", delayMs);
+}
+
+FxRunner::Outcome FxRunner::start(const std::vector<std::string>& arguments,
+                                  const std::string& path, int interruptAfterMs) {
   char outPath[] = "/tmp/quorvel-fx-test-out-XXXXXX";
   char errPath[] = "/tmp/quorvel-fx-test-err-XXXXXX";
   const int out = mkstemp(outPath);
@@ -39,6 +49,10 @@ FxRunner::Outcome FxRunner::run(const std::vector<std::string>& arguments,
     argv.push_back(nullptr);
     execv(QUORVEL_FX_BINARY, argv.data());
     _exit(127);
+  }
+  if (interruptAfterMs >= 0) {
+    usleep(static_cast<useconds_t>(interruptAfterMs) * 1000);
+    kill(child, SIGINT);
   }
   int status = 0;
   waitpid(child, &status, 0);

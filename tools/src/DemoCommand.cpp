@@ -1,7 +1,6 @@
 #include "DemoCommand.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #include "PictureMaker.hpp"
 #include "TailEstimator.hpp"
 #include "TextTable.hpp"
+#include "ValueParser.hpp"
 
 namespace quorvelfx {
 namespace {
@@ -24,11 +24,6 @@ namespace {
 constexpr unsigned int kSampleRate = 48000;
 constexpr unsigned int kChannels = 2;
 constexpr unsigned int kBlock = 256;
-
-std::string lowercase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::string decibelText(double level) {
   if (level <= 0.0) return "-inf";
@@ -90,7 +85,7 @@ std::size_t renderOne(const EffectCatalog& catalog, const EffectType& type,
                       TextTable& table) {
   std::size_t drawn = 0;
   std::error_code failure;
-  const std::string name = lowercase(type.shortName());
+  const std::string name = ValueParser::lowercase(type.shortName());
   RenderStats stats;
   const std::vector<float> wet = render(catalog, type, dry, stats);
   const std::string wetWav = (directory / (name + ".wav")).string();

@@ -1,23 +1,18 @@
 #include "EffectType.hpp"
 
-#include <cctype>
 #include <limits>
 #include <quorvel/QVAnyMap.hpp>
 #include <utility>
 
 #include "CliError.hpp"
 #include "TypedParameters.hpp"
+#include "ValueParser.hpp"
 
 namespace quorvelfx {
 namespace {
 
 using quorvel::QVAny;
 using quorvel::QVAnyMap;
-
-std::string lowercase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 bool isNumber(const QVAny& value) {
   const QVAny::Type type = value.type();
@@ -97,14 +92,15 @@ void EffectType::learnHostProperties(quorvel::Node& probe) {
 }
 
 bool EffectType::matches(const std::string& name) const {
-  const std::string wanted = lowercase(name);
-  return wanted == lowercase(info_.subtype) || wanted == lowercase(fqName());
+  const std::string wanted = ValueParser::lowercase(name);
+  return wanted == ValueParser::lowercase(info_.subtype) ||
+         wanted == ValueParser::lowercase(fqName());
 }
 
 const ParameterSpec* EffectType::findParameter(const std::string& name) const {
-  const std::string wanted = lowercase(name);
+  const std::string wanted = ValueParser::lowercase(name);
   for (const ParameterSpec& parameter : parameters_) {
-    if (lowercase(parameter.name()) == wanted) return &parameter;
+    if (ValueParser::lowercase(parameter.name()) == wanted) return &parameter;
   }
   return nullptr;
 }

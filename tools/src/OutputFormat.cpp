@@ -2,10 +2,10 @@
 
 #include <sndfile.h>
 
-#include <cctype>
 #include <utility>
 
 #include "CliError.hpp"
+#include "ValueParser.hpp"
 
 namespace quorvelfx {
 namespace {
@@ -14,9 +14,7 @@ std::string lowercaseExtension(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   const std::size_t dot = path.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  std::string extension = path.substr(dot + 1);
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return extension;
+  return ValueParser::lowercase(path.substr(dot + 1));
 }
 
 }  // namespace

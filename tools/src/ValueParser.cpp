@@ -10,11 +10,6 @@
 namespace quorvelfx {
 namespace {
 
-std::string lowercase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 bool allDigits(const std::string& text, std::size_t from) {
   if (from >= text.size()) return false;
   for (std::size_t i = from; i < text.size(); ++i) {
@@ -49,8 +44,13 @@ std::string shortest(double value) {
 
 }  // namespace
 
+std::string ValueParser::lowercase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 bool ValueParser::parseBool(const std::string& text) {
-  const std::string word = lowercase(text);
+  const std::string word = ValueParser::lowercase(text);
   if (word == "true" || word == "yes" || word == "on" || word == "1") return true;
   if (word == "false" || word == "no" || word == "off" || word == "0") return false;
   throw std::invalid_argument("not a boolean (use true/false, yes/no, on/off or 1/0)");

@@ -20,6 +20,8 @@ class ValueParser {
   static float parseFloat(const std::string& text, float min, float max);
   // Like parseFloat, in double precision (used for durations in seconds).
   static double parseDouble(const std::string& text, double min, double max);
+  // An ASCII lower-case copy of `text`, for matching names in any letter case.
+  static std::string lowercase(std::string text);
 };
 
 }  // namespace quorvelfx
