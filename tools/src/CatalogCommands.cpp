@@ -63,7 +63,7 @@ int CatalogCommands::describe(const std::string& typeName, bool json) {
   std::cout << "\nexample: quorvel-fx apply in.wav out.wav " << type.shortName();
   for (std::size_t i = 0; i < type.parameters().size(); ++i) {
     std::cout << ' ' << type.parameters()[i].name() << '='
-              << ParameterSpec::format(type.defaults()[i]);
+              << EffectParameter::format(type.defaults()[i]);
   }
   std::cout << std::endl;
   return kExitSuccess;

@@ -17,11 +17,11 @@ double shortestDecimal(float value) {
   return std::strtod(text, nullptr);
 }
 
-DescriptorJson::Json number(const ParameterSpec& parameter, double value) {
-  if (parameter.kind() == ParameterSpec::Kind::Float) {
+DescriptorJson::Json number(const EffectParameter& parameter, double value) {
+  if (parameter.kind() == EffectParameter::Kind::Float) {
     return shortestDecimal(static_cast<float>(value));
   }
-  if (parameter.kind() == ParameterSpec::Kind::UInt) return static_cast<std::uint64_t>(value);
+  if (parameter.kind() == EffectParameter::Kind::UInt) return static_cast<std::uint64_t>(value);
   return static_cast<std::int64_t>(value);
 }
 
@@ -62,14 +62,14 @@ DescriptorJson::Json DescriptorJson::detail(const EffectType& type) {
   Json object = summary(type);
   Json parameters = Json::array();
   for (std::size_t i = 0; i < type.parameters().size(); ++i) {
-    const ParameterSpec& parameter = type.parameters()[i];
+    const EffectParameter& parameter = type.parameters()[i];
     Json entry = Json::object();
     entry["name"] = parameter.name();
     entry["type"] = parameter.kindName();
     entry["description"] = parameter.description();
     if (!parameter.unit().empty()) entry["unit"] = parameter.unit();
     entry["default"] = fromValue(type.defaults()[i]);
-    if (parameter.kind() != ParameterSpec::Kind::Bool) {
+    if (parameter.kind() != EffectParameter::Kind::Bool) {
       entry["min"] = number(parameter, parameter.min());
       entry["max"] = number(parameter, parameter.max());
     }

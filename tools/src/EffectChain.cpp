@@ -16,7 +16,7 @@ constexpr double kDelayLineSamples = 48000.0;
 
 std::string parameterNames(const EffectType& type) {
   std::string text;
-  for (const ParameterSpec& parameter : type.parameters()) {
+  for (const EffectParameter& parameter : type.parameters()) {
     if (!text.empty()) text += ", ";
     text += parameter.name();
   }
@@ -34,7 +34,7 @@ EffectChain::EffectChain(const EffectCatalog& catalog, const std::vector<EffectR
       throw CliError(kExitUsage, type.shortName() + ": not a single-bus audio effect");
     }
     for (const auto& [name, text] : request.settings) {
-      const ParameterSpec* parameter = type.findParameter(name);
+      const EffectParameter* parameter = type.findParameter(name);
       if (parameter == nullptr) {
         throw CliError(kExitUsage, type.shortName() + ": unknown parameter '" + name + "' (" +
                                        parameterNames(type) + ")");
@@ -75,7 +75,7 @@ void EffectChain::prepare(unsigned int sampleRate, unsigned int channels,
 void EffectChain::checkDelayLines() const {
   for (const Stage& stage : stages_) {
     const EffectType& type = *stage.type;
-    for (const ParameterSpec& parameter : type.parameters()) {
+    for (const EffectParameter& parameter : type.parameters()) {
       const bool isDelay = parameter.name() == "delayMs";
       if (!isDelay && parameter.name() != "sweepWidth") continue;
       const double value = quorvel::QVAny::convert<float>(type.get(*stage.node, parameter));
@@ -91,7 +91,7 @@ void EffectChain::checkDelayLines() const {
                       std::floor((kDelayLineSamples - 1004.0) / sampleRate_ * 1000.0) / 1000.0);
       }
       throw CliError(kExitUsage, type.shortName() + ": " + parameter.name() + "=" +
-                                     ParameterSpec::format(type.get(*stage.node, parameter)) +
+                                     EffectParameter::format(type.get(*stage.node, parameter)) +
                                      " does not fit the delay line at " +
                                      std::to_string(sampleRate_) + " Hz (" + limit + ")");
     }

@@ -41,12 +41,12 @@ bool readOnly(const QVAnyMap& descriptor) {
 // The parameter a property descriptor describes; false for kinds a command
 // line cannot set (strings, objects) and for read-only properties.
 bool parameterFromDescriptor(const std::string& name, const QVAnyMap& descriptor,
-                             std::vector<ParameterSpec>& out) {
+                             std::vector<EffectParameter>& out) {
   if (readOnly(descriptor)) return false;
   const std::string type = textOr(descriptor, "type");
   const std::string description = textOr(descriptor, "description");
   const std::string unit = textOr(descriptor, "unit");
-  using Kind = ParameterSpec::Kind;
+  using Kind = EffectParameter::Kind;
   if (type == "boolean") {
     out.emplace_back(name, Kind::Bool, description, unit, 0.0, 1.0, true);
     return true;
@@ -76,7 +76,7 @@ EffectType::EffectType(std::shared_ptr<quorvel::NodeFactory> factory, quorvel::N
   std::unique_ptr<quorvel::Node> probe = create();
   learnHostProperties(*probe);
   if (parameters_.empty()) parameters_ = TypedParameters::describe(*probe);
-  for (const ParameterSpec& parameter : parameters_) defaults_.push_back(get(*probe, parameter));
+  for (const EffectParameter& parameter : parameters_) defaults_.push_back(get(*probe, parameter));
 }
 
 void EffectType::learnHostProperties(quorvel::Node& probe) {
@@ -97,9 +97,9 @@ bool EffectType::matches(const std::string& name) const {
          wanted == ValueParser::lowercase(fqName());
 }
 
-const ParameterSpec* EffectType::findParameter(const std::string& name) const {
+const EffectParameter* EffectType::findParameter(const std::string& name) const {
   const std::string wanted = ValueParser::lowercase(name);
-  for (const ParameterSpec& parameter : parameters_) {
+  for (const EffectParameter& parameter : parameters_) {
     if (ValueParser::lowercase(parameter.name()) == wanted) return &parameter;
   }
   return nullptr;
@@ -111,10 +111,10 @@ std::unique_ptr<quorvel::Node> EffectType::create() const {
   return node;
 }
 
-void EffectType::set(quorvel::Node& node, const ParameterSpec& parameter,
+void EffectType::set(quorvel::Node& node, const EffectParameter& parameter,
                      const QVAny& value) const {
   const std::string what =
-      shortName() + ": " + parameter.name() + "=" + ParameterSpec::format(value) + ": ";
+      shortName() + ": " + parameter.name() + "=" + EffectParameter::format(value) + ": ";
   if (parameter.hostProperty()) {
     const quorvel::Result<void> result = node.setValue(parameter.name(), value);
     if (!result.isSuccess()) throw CliError(kExitUsage, what + result.error());
@@ -127,7 +127,7 @@ void EffectType::set(quorvel::Node& node, const ParameterSpec& parameter,
   }
 }
 
-QVAny EffectType::get(quorvel::Node& node, const ParameterSpec& parameter) const {
+QVAny EffectType::get(quorvel::Node& node, const EffectParameter& parameter) const {
   if (!parameter.hostProperty()) return TypedParameters::get(node, parameter.name());
   const quorvel::Result<QVAny> result = node.getValue(parameter.name());
   return result.isSuccess() ? result.value() : QVAny();

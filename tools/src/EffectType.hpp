@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ParameterSpec.hpp"
+#include "EffectParameter.hpp"
 
 namespace quorvelfx {
 
@@ -29,9 +29,9 @@ class EffectType {
   bool matches(const std::string& name) const;
 
   // The settable parameters, in the node's order.
-  const std::vector<ParameterSpec>& parameters() const noexcept { return parameters_; }
+  const std::vector<EffectParameter>& parameters() const noexcept { return parameters_; }
   // A parameter by name, ignoring case; nullptr when there is none.
-  const ParameterSpec* findParameter(const std::string& name) const;
+  const EffectParameter* findParameter(const std::string& name) const;
   // The value each parameter has on a freshly created node, by parameters() index.
   const std::vector<quorvel::QVAny>& defaults() const noexcept { return defaults_; }
 
@@ -39,16 +39,17 @@ class EffectType {
   // throws CliError(kExitProcessing) if the factory returns none.
   std::unique_ptr<quorvel::Node> create() const;
   // Sets `parameter` on `node`; throws CliError(kExitUsage) when the node refuses it.
-  void set(quorvel::Node& node, const ParameterSpec& parameter, const quorvel::QVAny& value) const;
+  void set(quorvel::Node& node, const EffectParameter& parameter,
+           const quorvel::QVAny& value) const;
   // The current value of `parameter` on `node`.
-  quorvel::QVAny get(quorvel::Node& node, const ParameterSpec& parameter) const;
+  quorvel::QVAny get(quorvel::Node& node, const EffectParameter& parameter) const;
 
  private:
   void learnHostProperties(quorvel::Node& probe);
 
   std::shared_ptr<quorvel::NodeFactory> factory_;
   quorvel::NodeTypeInfo info_;
-  std::vector<ParameterSpec> parameters_;
+  std::vector<EffectParameter> parameters_;
   std::vector<quorvel::QVAny> defaults_;
 };
 

@@ -16,7 +16,7 @@ constexpr double kDecayGain = 0.001;
 
 std::optional<double> numeric(const EffectType& type, quorvel::Node& node,
                               const std::string& name) {
-  const ParameterSpec* parameter = type.findParameter(name);
+  const EffectParameter* parameter = type.findParameter(name);
   if (parameter == nullptr) return std::nullopt;
   const quorvel::QVAny value = type.get(node, *parameter);
   try {
@@ -39,7 +39,7 @@ double echoTail(double delay, double feedback) {
 
 double TailEstimator::effectSeconds(const EffectType& type, quorvel::Node& node,
                                     unsigned int sampleRate) {
-  const ParameterSpec* enabled = type.findParameter("enabled");
+  const EffectParameter* enabled = type.findParameter("enabled");
   if (enabled != nullptr) {
     const quorvel::QVAny value = type.get(node, *enabled);
     if (value.type() == quorvel::QVAny::Type::Bool && !quorvel::QVAny::convert<bool>(value)) {

@@ -11,35 +11,37 @@ namespace {
 
 namespace fx = quorvel::extensions::audioeffects;
 using quorvel::QVAny;
-using Kind = ParameterSpec::Kind;
+using Kind = EffectParameter::Kind;
 
 // The nodes' setters take any value; these ranges are what the tool accepts,
 // matching the ping-pong delay's published schema for the delay parameters.
 // The delay lines hold one second at 48 kHz, which bounds delayMs and the
 // sweep width (checked again against the file's sample rate before processing).
-std::vector<ParameterSpec> delayParameters() {
+std::vector<EffectParameter> delayParameters() {
   return {
-      ParameterSpec("enabled", Kind::Bool, "Enable or disable the delay effect.", "", 0, 1, false),
-      ParameterSpec("delayMs", Kind::UInt, "The delay time in milliseconds; 0 bypasses the effect.",
-                    "ms", 0, 1000, false),
-      ParameterSpec("dryMix", Kind::Float, "Level of the dry signal (linear gain).", "", 0, 1,
-                    false),
-      ParameterSpec("wetMix", Kind::Float, "Level of the delayed signal (linear gain).", "", 0, 1,
-                    false),
-      ParameterSpec("feedbackLevel", Kind::Float,
-                    "Share of the delayed signal fed back into the delay line.", "", 0, 0.99,
-                    false),
+      EffectParameter("enabled", Kind::Bool, "Enable or disable the delay effect.", "", 0, 1,
+                      false),
+      EffectParameter("delayMs", Kind::UInt,
+                      "The delay time in milliseconds; 0 bypasses the effect.", "ms", 0, 1000,
+                      false),
+      EffectParameter("dryMix", Kind::Float, "Level of the dry signal (linear gain).", "", 0, 1,
+                      false),
+      EffectParameter("wetMix", Kind::Float, "Level of the delayed signal (linear gain).", "", 0, 1,
+                      false),
+      EffectParameter("feedbackLevel", Kind::Float,
+                      "Share of the delayed signal fed back into the delay line.", "", 0, 0.99,
+                      false),
   };
 }
 
-std::vector<ParameterSpec> sweptParameters(const std::string& effect) {
+std::vector<EffectParameter> sweptParameters(const std::string& effect) {
   return {
-      ParameterSpec("enabled", Kind::Bool, "Enable or disable the " + effect + " effect.", "", 0, 1,
-                    false),
-      ParameterSpec("sweepWidth", Kind::Float, "Largest swept delay in seconds.", "s", 0, 0.5,
-                    false),
-      ParameterSpec("frequency", Kind::Float, "Sweep frequency of the oscillator.", "Hz", 0, 20,
-                    false),
+      EffectParameter("enabled", Kind::Bool, "Enable or disable the " + effect + " effect.", "", 0,
+                      1, false),
+      EffectParameter("sweepWidth", Kind::Float, "Largest swept delay in seconds.", "s", 0, 0.5,
+                      false),
+      EffectParameter("frequency", Kind::Float, "Sweep frequency of the oscillator.", "Hz", 0, 20,
+                      false),
   };
 }
 
@@ -80,7 +82,7 @@ QVAny getSwept(const SweptNode& node, const std::string& name) {
 
 }  // namespace
 
-std::vector<ParameterSpec> TypedParameters::describe(quorvel::Node& node) {
+std::vector<EffectParameter> TypedParameters::describe(quorvel::Node& node) {
   if (dynamic_cast<fx::DelayNode*>(&node)) return delayParameters();
   if (dynamic_cast<fx::ChorusNode*>(&node)) return sweptParameters("chorus");
   if (dynamic_cast<fx::FlangerNode*>(&node)) return sweptParameters("flanger");

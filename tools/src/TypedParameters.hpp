@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ParameterSpec.hpp"
+#include "EffectParameter.hpp"
 
 namespace quorvelfx {
 
@@ -14,7 +14,7 @@ namespace quorvelfx {
 class TypedParameters {
  public:
   // The typed parameters of `node`'s class; empty when it is none of the above.
-  static std::vector<ParameterSpec> describe(quorvel::Node& node);
+  static std::vector<EffectParameter> describe(quorvel::Node& node);
   // Calls the setter of `name` with `value` (of the kind describe() gives).
   static void set(quorvel::Node& node, const std::string& name, const quorvel::QVAny& value);
   // The getter's current value of `name`; an empty QVAny for an unknown name.

@@ -8,13 +8,13 @@ namespace quorvelfx {
 // One settable parameter of an effect type: its name, value kind and range,
 // and whether the node takes it as a host property (Node::setValue) or
 // through a typed setter of its class.
-class ParameterSpec {
+class EffectParameter {
  public:
   enum class Kind { Bool, Int, UInt, Float };
 
   // A parameter; `min` and `max` bound numeric kinds and are ignored for Bool.
-  ParameterSpec(std::string name, Kind kind, std::string description, std::string unit, double min,
-                double max, bool hostProperty);
+  EffectParameter(std::string name, Kind kind, std::string description, std::string unit,
+                  double min, double max, bool hostProperty);
 
   // The node's own name for the parameter, e.g. "delayMs".
   const std::string& name() const noexcept { return name_; }

@@ -1,4 +1,4 @@
-#include "ParameterSpec.hpp"
+#include "EffectParameter.hpp"
 
 #include <cstdio>
 #include <stdexcept>
@@ -8,8 +8,8 @@
 
 namespace quorvelfx {
 
-ParameterSpec::ParameterSpec(std::string name, Kind kind, std::string description, std::string unit,
-                             double min, double max, bool hostProperty)
+EffectParameter::EffectParameter(std::string name, Kind kind, std::string description,
+                                 std::string unit, double min, double max, bool hostProperty)
     : name_(std::move(name)),
       kind_(kind),
       description_(std::move(description)),
@@ -18,7 +18,7 @@ ParameterSpec::ParameterSpec(std::string name, Kind kind, std::string descriptio
       max_(max),
       hostProperty_(hostProperty) {}
 
-std::string ParameterSpec::kindName() const {
+std::string EffectParameter::kindName() const {
   switch (kind_) {
     case Kind::Bool: return "boolean";
     case Kind::Int:
@@ -28,7 +28,7 @@ std::string ParameterSpec::kindName() const {
   return "float";
 }
 
-quorvel::QVAny ParameterSpec::parse(const std::string& text) const {
+quorvel::QVAny EffectParameter::parse(const std::string& text) const {
   switch (kind_) {
     case Kind::Bool: return quorvel::QVAny(ValueParser::parseBool(text));
     case Kind::Int:
@@ -44,7 +44,7 @@ quorvel::QVAny ParameterSpec::parse(const std::string& text) const {
   throw std::invalid_argument("unsupported parameter kind");
 }
 
-std::string ParameterSpec::format(const quorvel::QVAny& value) {
+std::string EffectParameter::format(const quorvel::QVAny& value) {
   using Type = quorvel::QVAny::Type;
   switch (value.type()) {
     case Type::Bool: return quorvel::QVAny::convert<bool>(value) ? "true" : "false";
