@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <type_traits>
 
 #include "quorvel/QVAnyMap.hpp"
 
@@ -18,6 +19,24 @@ QVAny::QVAny(const char* value) : value_(std::string(value)) {}
 QVAny::QVAny(const QVAnyMap& value) : value_(std::make_shared<const QVAnyMap>(value)) {}
 QVAny::QVAny(Getter getter) : value_(std::move(getter)) {}
 QVAny::QVAny(Setter setter) : value_(std::move(setter)) {}
+
+// The copy goes alternative by alternative into an empty value instead of
+// through the variant's own copy constructor: with GCC 12's library a
+// variant whose alternative throws while being copied (a string or function
+// running out of memory) is later destroyed through an invalid index. Here
+// a failed copy leaves the new value valueless and the exception propagates.
+QVAny::QVAny(const QVAny& other) {
+  std::visit([this](const auto& held) { value_.emplace<std::decay_t<decltype(held)>>(held); },
+             other.value_);
+}
+
+QVAny& QVAny::operator=(const QVAny& other) {
+  if (this != &other) {
+    QVAny copy(other);
+    value_ = std::move(copy.value_);
+  }
+  return *this;
+}
 
 QVAny::Type QVAny::type() const noexcept { return static_cast<Type>(value_.index()); }
 
@@ -97,9 +116,9 @@ bool QVAny::convert<bool>(const QVAny& value) {
     }
     default: break;
   }
-  refuse(value, "bool", value.type() == Type::Int || value.type() == Type::UInt
-                            ? "only 0 and 1 are booleans"
-                            : nullptr);
+  refuse(value, "bool",
+         value.type() == Type::Int || value.type() == Type::UInt ? "only 0 and 1 are booleans"
+                                                                 : nullptr);
 }
 
 template <>

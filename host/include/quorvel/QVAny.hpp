@@ -46,6 +46,11 @@ class QUORVEL_SDK_API QVAny {
   QVAny(const QVAnyMap& value);
   QVAny(Getter getter);
   QVAny(Setter setter);
+  QVAny(const QVAny& other);
+  QVAny(QVAny&& other) noexcept = default;
+  QVAny& operator=(const QVAny& other);
+  QVAny& operator=(QVAny&& other) noexcept = default;
+  ~QVAny() = default;
 
   // Which kind of value is held.
   Type type() const noexcept;
