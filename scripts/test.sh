@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the project with g++ and with clang (warnings are errors) and runs
 # the whole test suite on both builds, then once more under AddressSanitizer
-# with UndefinedBehaviorSanitizer and under ThreadSanitizer.
+# with UndefinedBehaviorSanitizer and under ThreadSanitizer, and fuzzes every
+# node type for a minute.
 #
 #   scripts/test.sh            everything
 #   scripts/test.sh --quick    the g++ build only
@@ -37,4 +38,6 @@ run_suite build/test-asan -LE external -- -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_B
   -DQUORVEL_SANITIZE=address -DQUORVEL_BUILD_BENCHMARKS=OFF
 run_suite build/test-tsan -LE external -- -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUORVEL_SANITIZE=thread -DQUORVEL_BUILD_BENCHMARKS=OFF
+# Each node type's fuzz target for FUZZ_SECONDS (default 60) under ASan+UBSan.
+./scripts/fuzz.sh
 echo "all test runs passed"
