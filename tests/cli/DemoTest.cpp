@@ -53,9 +53,9 @@ TEST(DemoTest, WritesWavsPicturesAndATable) {
   const auto outcome = FxRunner::run({"demo", folder});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   expectWavs(folder);
-  EXPECT_TRUE(isPng(folder + "/spectrogram-dry.png"));
+  EXPECT_TRUE(isPng(folder + "/sonogram-dry.png"));
   for (const char* effect : kEffects) {
-    EXPECT_TRUE(isPng(folder + "/spectrogram-" + effect + ".png")) << effect;
+    EXPECT_TRUE(isPng(folder + "/sonogram-" + effect + ".png")) << effect;
     EXPECT_TRUE(isPng(folder + "/impulse-" + effect + ".png")) << effect;
   }
   EXPECT_NE(outcome.out.find("PingPongDelay"), std::string::npos) << outcome.out;
@@ -75,7 +75,7 @@ TEST(DemoTest, WithoutPictureToolsStillWritesTheWavs) {
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   expectWavs(folder);
   EXPECT_NE(outcome.out.find("pictures skipped"), std::string::npos) << outcome.out;
-  EXPECT_FALSE(std::filesystem::exists(folder + "/spectrogram-dry.png"));
+  EXPECT_FALSE(std::filesystem::exists(folder + "/sonogram-dry.png"));
 }
 
 TEST(DemoTest, UnwritableFolderIsAnIoError) {

@@ -95,7 +95,7 @@ std::size_t renderOne(const EffectCatalog& catalog, const EffectType& type,
 
   // The effect's spectrogram goes to the right of the dry one; without
   // gnuplot it stands alone.
-  const std::string spectrogram = (directory / ("spectrogram-" + name + ".png")).string();
+  const std::string spectrogram = (directory / ("sonogram-" + name + ".png")).string();
   const std::string single = spectrogram + ".part.png";
   if (pictures.spectrogram(wetWav, single, type.shortName() + " (default settings)")) {
     if (!pictures.sideBySide(drySpectrogram, single, spectrogram)) {
@@ -130,7 +130,7 @@ int DemoCommand::run(const std::string& outputDirectory) {
   const std::vector<float> dry = DemoSignal::synthesize(kSampleRate);
   const std::string dryWav = (directory / "dry.wav").string();
   writeWav(dryWav, dry);
-  const std::string drySpectrogram = (directory / "spectrogram-dry.png").string();
+  const std::string drySpectrogram = (directory / "sonogram-dry.png").string();
   pictures.spectrogram(dryWav, drySpectrogram, "dry (built-in test signal)");
 
   TextTable table({"EFFECT", "FILE", "PEAK dBFS", "RMS dBFS", "SPEED (x real time)"});

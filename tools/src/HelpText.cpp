@@ -68,7 +68,7 @@ const char* HelpText::describeFooter() {
 const char* HelpText::demoFooter() {
   return "Writes into OUTDIR: dry.wav (the built-in test signal: plucked notes, clicks and a\n"
          "sine sweep, 6 s stereo at 48 kHz), one WAV per registered effect with its default\n"
-         "settings, spectrogram-EFFECT.png (dry beside processed) and impulse-EFFECT.png.\n"
+         "settings, sonogram-EFFECT.png (dry beside processed) and impulse-EFFECT.png.\n"
          "Pictures need sox and gnuplot; without them only the WAV files are written.\n\n"
          "Examples:\n"
          "  quorvel-fx demo\n"
