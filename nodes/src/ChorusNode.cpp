@@ -96,14 +96,8 @@ bool ChorusNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcept {
   const float mix = s.mix;
   for (unsigned int start = 0; start < shape.frames; start += swept::kChunkFrames) {
     const unsigned int count = std::min(swept::kChunkFrames, shape.frames - start);
-    // Oscillators first, frame by frame and channel by channel as they run
-    // in real time; sweepWidth is read for every one of their values.
-    for (unsigned int f = 0; f < count; ++f) {
-      for (unsigned int c = 0; c < shape.channels; ++c) {
-        const float v = s.lfos[c]->process(lfoRate);
-        s.sweeps[c * swept::kChunkFrames + f] = swept::sweptDelay(v, s.sweepWidth.load(), rate);
-      }
-    }
+    // Oscillators first, then the delay lines.
+    swept::sweepChunk(s.lfos, s.sweepWidth, shape.channels, count, lfoRate, rate, s.sweeps.data());
     // Then each delay line through the chunk: read before writing, so the
     // newest sample lies one position behind and the delay is kFixedDelay + d.
     for (unsigned int c = 0; c < shape.channels; ++c) {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "SweepKernel.hpp"
 #include "quorvel/AudioBusFormat.hpp"
 #include "quorvel/NodeTypeInfo.hpp"
 #include "quorvel/SchemaVocabulary.hpp"
@@ -78,6 +80,21 @@ inline void clearOnFormatChange(std::vector<audio::CircularBuffer>& lines,
 inline float sweptDelay(float sweep, float sweepWidth, float sampleRate) noexcept {
   const float d = (sweep * sweepWidth) * sampleRate;
   return std::isfinite(d) ? d : 0.0f;
+}
+
+// Steps every channel's oscillator through the `count` frames of a chunk,
+// frame by frame and channel by channel as they run in real time, and stores
+// channel c's swept delay of frame f at sweeps[c * kChunkFrames + f]. The
+// sweep width is read for every value, so a change reaches the next sample.
+inline void sweepChunk(std::vector<std::unique_ptr<audio::LFO>>& lfos,
+                       const std::atomic<float>& sweepWidth, unsigned int channels,
+                       unsigned int count, int lfoRate, float rate, float* sweeps) noexcept {
+  for (unsigned int f = 0; f < count; ++f) {
+    for (unsigned int c = 0; c < channels; ++c) {
+      const float v = lfos[c]->process(lfoRate);
+      sweeps[c * kChunkFrames + f] = sweptDelay(v, sweepWidth.load(), rate);
+    }
+  }
 }
 
 // The fractional read position `fixedDelay` + `d` samples behind `line`'s
