@@ -10,11 +10,11 @@
 #include "quorvel/AudioBuffer.hpp"
 #include "quorvel/AudioBus.hpp"
 #include "quorvel/QVAnyMap.hpp"
-#include "quorvel/audioeffects/ChorusNode.hpp"
-#include "quorvel/audioeffects/DelayNode.hpp"
-#include "quorvel/audioeffects/FlangerNode.hpp"
-#include "quorvel/audioeffects/PingPongDelayNode.hpp"
-#include "quorvel/audioeffects/VibratoNode.hpp"
+#include "quorvel/nodes/ChorusNode.hpp"
+#include "quorvel/nodes/DelayNode.hpp"
+#include "quorvel/nodes/FlangerNode.hpp"
+#include "quorvel/nodes/PingPongDelayNode.hpp"
+#include "quorvel/nodes/VibratoNode.hpp"
 
 namespace bench {
 

@@ -2,6 +2,7 @@
 
 #include "quorvel/ExtensionManager.hpp"
 #include "quorvel/audioeffects/AudioEffectsNodeFactory.hpp"
+#include "quorvel/nodes/EffectControls.hpp"
 
 namespace quorvel::extensions::audioeffects {
 
@@ -17,7 +18,7 @@ AudioEffectsExtension::AudioEffectsExtension() : Extension("extension") {}
 
 AudioEffectsExtension::~AudioEffectsExtension() = default;
 
-std::string AudioEffectsExtension::getName() { return "AudioEffects"; }
+std::string AudioEffectsExtension::getName() { return kNodeTypeNamespace; }
 
 std::string AudioEffectsExtension::getDescription() {
   return "Basic audio effects such as delay, chorus, flanger, and vibrato.";

@@ -1,10 +1,11 @@
 #include "quorvel/audioeffects/AudioEffectsNodeFactory.hpp"
 
-#include "quorvel/audioeffects/ChorusNode.hpp"
-#include "quorvel/audioeffects/DelayNode.hpp"
-#include "quorvel/audioeffects/FlangerNode.hpp"
-#include "quorvel/audioeffects/PingPongDelayNode.hpp"
-#include "quorvel/audioeffects/VibratoNode.hpp"
+#include "quorvel/nodes/ChorusNode.hpp"
+#include "quorvel/nodes/EffectControls.hpp"
+#include "quorvel/nodes/DelayNode.hpp"
+#include "quorvel/nodes/FlangerNode.hpp"
+#include "quorvel/nodes/PingPongDelayNode.hpp"
+#include "quorvel/nodes/VibratoNode.hpp"
 
 namespace quorvel::extensions::audioeffects {
 
@@ -34,6 +35,6 @@ AudioEffectsNodeFactory::AudioEffectsNodeFactory() {
 
 AudioEffectsNodeFactory::~AudioEffectsNodeFactory() = default;
 
-std::string AudioEffectsNodeFactory::getNodeTypePrefix() { return "AudioEffects"; }
+std::string AudioEffectsNodeFactory::getNodeTypePrefix() { return kNodeTypeNamespace; }
 
 }  // namespace quorvel::extensions::audioeffects

@@ -1,138 +1,49 @@
-#include "quorvel/audioeffects/ChorusNode.hpp"
+#include "quorvel/nodes/ChorusNode.hpp"
 
-#include <algorithm>
-#include <atomic>
-#include <memory>
-#include <vector>
-
-#include "BlockShape.hpp"
-#include "DenormalScope.hpp"
-#include "LineSample.hpp"
-#include "SweepKernel.hpp"
-#include "SweptDelay.hpp"
-#include "quorvel/AudioBuffer.hpp"
-#include "quorvel/audio/CircularBuffer.hpp"
-#include "quorvel/audio/LFO.hpp"
+#include "NodeSupport.hpp"
+#include "quorvel/audio/Chorus.hpp"
 
 namespace quorvel::extensions::audioeffects {
 
-namespace {
-
-// The fixed part of the chorus delay, in samples at every rate: long enough
-// (about 21 ms at 48 kHz) that the copy is heard as a second voice, not as
-// comb filtering.
-constexpr float kFixedDelay = 1002.0f;
-
-}  // namespace
-
-struct ChorusNode::Internals {
-  explicit Internals(unsigned int numChannels)
-      : numChannels(numChannels), sweeps(swept::kChunkFrames * numChannels) {}
-
-  unsigned int numChannels;
-  std::vector<std::unique_ptr<audio::LFO>> lfos;
-  std::vector<audio::CircularBuffer> buffers;
-  unsigned int lastSampleRate = 0;
-  unsigned int lastChannels = 0;
-  std::atomic<bool> isEnabled{true};
-  std::atomic<float> sweepWidth{0.025f};
-  // Gain of the delayed voice; fixed for the node's life.
-  float mix = 0.8f;
-  // Swept delays of one chunk, kChunkFrames per channel, channel 0 first.
-  std::vector<float> sweeps;
+struct ChorusNode::Internals : nodes::EffectBlock<audio::Chorus> {
+  explicit Internals(unsigned int numChannels) : EffectBlock(numChannels) {}
 };
 
 ChorusNode::ChorusNode(unsigned int numChannels)
-    : SingleBusAudioProcessorNode(1, 1), internals(std::make_unique<Internals>(numChannels)) {
-  internals->buffers.reserve(numChannels);
-  internals->lfos.reserve(numChannels);
-  for (unsigned int i = 0; i < numChannels; ++i) {
-    swept::appendQuadratureChannel(internals->buffers, internals->lfos, i, 0.2f);
-  }
-}
+    : SingleBusAudioProcessorNode(1, 1), internals(std::make_unique<Internals>(numChannels)) {}
 
 ChorusNode::~ChorusNode() = default;
 
 NodeTypeInfo ChorusNode::getNodeTypeInfo() {
-  return swept::effectTypeInfo("Chorus", "Applies a chorus effect to the input audio signal.");
+  return nodes::effectTypeInfo(audio::Chorus::typeInfo());
 }
 
-bool ChorusNode::getIsEnabled() const noexcept { return internals->isEnabled.load(); }
-float ChorusNode::getSweepWidth() const noexcept { return internals->sweepWidth.load(); }
-float ChorusNode::getFrequency() const noexcept {
-  return internals->lfos.empty() ? 0.0f : internals->lfos.front()->getFrequency();
-}
+bool ChorusNode::getIsEnabled() const noexcept { return internals->effect.getIsEnabled(); }
+float ChorusNode::getSweepWidth() const noexcept { return internals->effect.getSweepWidth(); }
+float ChorusNode::getFrequency() const noexcept { return internals->effect.getFrequency(); }
 
-void ChorusNode::setIsEnabled(bool isEnabled) noexcept { internals->isEnabled.store(isEnabled); }
+void ChorusNode::setIsEnabled(bool isEnabled) noexcept {
+  internals->effect.setIsEnabled(isEnabled);
+}
 void ChorusNode::setSweepWidth(float sweepWidth) noexcept {
-  internals->sweepWidth.store(sweepWidth);
+  internals->effect.setSweepWidth(sweepWidth);
 }
 void ChorusNode::setFrequency(float frequency) noexcept {
-  for (const std::unique_ptr<audio::LFO>& lfo : internals->lfos) lfo->setFrequency(frequency);
+  internals->effect.setFrequency(frequency);
 }
 
+audio::EffectControls& ChorusNode::controls() noexcept { return internals->effect; }
+
+// Matching formats with at most two channels: the swept effects are built
+// for mono and stereo buses.
 bool ChorusNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) {
-  return swept::acceptsFormats(inputFormat, outputFormat);
+  if (!AudioBusFormat::matchBusFormats(inputFormat, outputFormat)) return false;
+  return inputFormat.numberOfChannels <= 2;
 }
 
 bool ChorusNode::process(AudioBus& inputBus, AudioBus& outputBus) noexcept {
   outputBus.copyFrom(inputBus);
-  Internals& s = *internals;
-  if (!s.isEnabled.load()) return true;
-  // Decaying tails must not fall into slow subnormal arithmetic.
-  const DenormalScope flushDenormals;
-
-  const AudioBuffer<float>& input = inputBus.getBuffer();
-  AudioBuffer<float>& output = outputBus.getBuffer();
-  const unsigned int sampleRate = input.getSampleRate();
-  swept::clearOnFormatChange(s.buffers, s.lastSampleRate, s.lastChannels, sampleRate,
-                             input.getNumberOfChannels());
-
-  const BlockShape shape = processableShape(input, output, s.numChannels);
-  if (shape.frames == 0 || shape.channels == 0) return true;
-
-  const int lfoRate = static_cast<int>(sampleRate);
-  const float rate = static_cast<float>(sampleRate);
-  const float mix = s.mix;
-  for (unsigned int start = 0; start < shape.frames; start += swept::kChunkFrames) {
-    const unsigned int count = std::min(swept::kChunkFrames, shape.frames - start);
-    // Oscillators first, then the delay lines.
-    swept::sweepChunk(s.lfos, s.sweepWidth, shape.channels, count, lfoRate, rate, s.sweeps.data());
-    // Then each delay line through the chunk: read before writing, so the
-    // newest sample lies one position behind and the delay is kFixedDelay + d.
-    for (unsigned int c = 0; c < shape.channels; ++c) {
-      audio::CircularBuffer& line = s.buffers[c];
-      float* const samples = line.data();
-      const int size = line.getSize();
-      const float length = static_cast<float>(size);
-      const float* const d = s.sweeps.data() + c * swept::kChunkFrames;
-      const float* const in = input.getChannel(c) + start;
-      float* const out = output.getChannel(c) + start;
-      int w = line.getWritePointer();
-      if (swept::sweepStaysBehind(d, count, kFixedDelay, length)) {
-        // No read of the chunk reaches what the chunk writes: all reads
-        // first, then all writes.
-        float wet[swept::kChunkFrames];
-        swept::interpolateSweep(samples, size, w, d, kFixedDelay, wet, count);
-        for (unsigned int f = 0; f < count; ++f) {
-          const float x = in[f];
-          samples[w] = lineSample(x);
-          if (++w == size) w = 0;
-          out[f] = x + mix * wet[f];
-        }
-      } else {
-        for (unsigned int f = 0; f < count; ++f) {
-          const float x = in[f];
-          const float y = swept::interpolateLine(
-              samples, size, swept::sweptReadPosition(w, d[f], kFixedDelay, length));
-          samples[w] = lineSample(x);
-          if (++w == size) w = 0;
-          out[f] = x + mix * y;
-        }
-      }
-      line.setWritePointer(w);
-    }
-  }
+  internals->run(inputBus, outputBus);
   return true;
 }
 

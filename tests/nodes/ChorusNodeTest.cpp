@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ModulatedTestSupport.hpp"
-#include "quorvel/audioeffects/ChorusNode.hpp"
+#include "quorvel/nodes/ChorusNode.hpp"
 
 namespace {
 

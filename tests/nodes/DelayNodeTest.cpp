@@ -7,7 +7,7 @@
 
 #include "DelayTestSupport.hpp"
 #include "quorvel/SchemaVocabulary.hpp"
-#include "quorvel/audioeffects/DelayNode.hpp"
+#include "quorvel/nodes/DelayNode.hpp"
 
 using namespace delaytest;
 using quorvel::AudioBuffer;

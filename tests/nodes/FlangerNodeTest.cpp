@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ModulatedTestSupport.hpp"
-#include "quorvel/audioeffects/FlangerNode.hpp"
+#include "quorvel/nodes/FlangerNode.hpp"
 
 namespace {
 

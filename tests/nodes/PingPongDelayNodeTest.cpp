@@ -9,7 +9,7 @@
 
 #include "DelayTestSupport.hpp"
 #include "quorvel/SchemaVocabulary.hpp"
-#include "quorvel/audioeffects/PingPongDelayNode.hpp"
+#include "quorvel/nodes/PingPongDelayNode.hpp"
 
 using namespace delaytest;
 using quorvel::AudioBuffer;

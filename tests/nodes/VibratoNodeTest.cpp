@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ModulatedTestSupport.hpp"
-#include "quorvel/audioeffects/VibratoNode.hpp"
+#include "quorvel/nodes/VibratoNode.hpp"
 
 namespace {
 

@@ -17,11 +17,11 @@
 #include "quorvel/AudioBus.hpp"
 #include "quorvel/ExtensionManager.hpp"
 #include "quorvel/QVAnyMap.hpp"
-#include "quorvel/audioeffects/ChorusNode.hpp"
-#include "quorvel/audioeffects/DelayNode.hpp"
-#include "quorvel/audioeffects/FlangerNode.hpp"
-#include "quorvel/audioeffects/PingPongDelayNode.hpp"
-#include "quorvel/audioeffects/VibratoNode.hpp"
+#include "quorvel/nodes/ChorusNode.hpp"
+#include "quorvel/nodes/DelayNode.hpp"
+#include "quorvel/nodes/FlangerNode.hpp"
+#include "quorvel/nodes/PingPongDelayNode.hpp"
+#include "quorvel/nodes/VibratoNode.hpp"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <immintrin.h>

@@ -14,15 +14,15 @@
 #include <type_traits>
 #include <vector>
 
-#include "../../nodes/src/DenormalScope.hpp"
 #include "ReferenceModels.hpp"
 #include "quorvel/AudioBuffer.hpp"
 #include "quorvel/AudioBus.hpp"
-#include "quorvel/audioeffects/ChorusNode.hpp"
-#include "quorvel/audioeffects/DelayNode.hpp"
-#include "quorvel/audioeffects/FlangerNode.hpp"
-#include "quorvel/audioeffects/PingPongDelayNode.hpp"
-#include "quorvel/audioeffects/VibratoNode.hpp"
+#include "quorvel/audio/DenormalScope.hpp"
+#include "quorvel/nodes/ChorusNode.hpp"
+#include "quorvel/nodes/DelayNode.hpp"
+#include "quorvel/nodes/FlangerNode.hpp"
+#include "quorvel/nodes/PingPongDelayNode.hpp"
+#include "quorvel/nodes/VibratoNode.hpp"
 
 namespace {
 
@@ -118,7 +118,7 @@ void expectSameAsModel(Node& node, Model& model, Adapter randomise, std::uint32_
     AudioBuffer<float> expected(channels, size, rate);
     {
       // The nodes compute with subnormals flushed to zero; so does the model.
-      const DenormalScope flushDenormals;
+      const quorvel::audio::DenormalScope flushDenormals;
       model.process(input, expected);
     }
 

@@ -1,9 +1,9 @@
 #include "TypedParameters.hpp"
 
-#include <quorvel/audioeffects/ChorusNode.hpp>
-#include <quorvel/audioeffects/DelayNode.hpp>
-#include <quorvel/audioeffects/FlangerNode.hpp>
-#include <quorvel/audioeffects/VibratoNode.hpp>
+#include <quorvel/nodes/ChorusNode.hpp>
+#include <quorvel/nodes/DelayNode.hpp>
+#include <quorvel/nodes/FlangerNode.hpp>
+#include <quorvel/nodes/VibratoNode.hpp>
 #include <stdexcept>
 
 namespace quorvelfx {

@@ -1,16 +1,16 @@
 #pragma once
 
-#include <cmath>
+#include <cstddef>
 #include <vector>
 
-#include "quorvel/audioeffects/Export.hpp"
+#include "quorvel/audio/Export.hpp"
 
 namespace quorvel::audio {
 
 // A fixed-size ring of float samples with one read and one write position:
-// the delay line of the effect nodes. Positions fold into the ring by integer
+// the delay line of the effects. Positions fold into the ring by integer
 // remainder, so the size need not be a power of two.
-class QUORVEL_AUDIOEFFECTS_API CircularBuffer {
+class QUORVEL_DSP_API CircularBuffer {
  public:
   // Largest ring: its byte count must fit a signed 32-bit integer.
   static constexpr int kMaxSize = 536870911;
@@ -36,27 +36,37 @@ class QUORVEL_AUDIOEFFECTS_API CircularBuffer {
   void stepWritePointer(int steps) noexcept { writePointer = advance(writePointer, steps); }
 
   // The sample at the read position.
-  float readSample() const noexcept { return buffer[readPointer]; }
+  float readSample() const noexcept { return buffer[static_cast<std::size_t>(readPointer)]; }
   // The sample at absolute position `index`, folded into the ring.
-  float readSample(int index) const noexcept { return buffer[wrap(index)]; }
+  float readSample(int index) const noexcept {
+    return buffer[static_cast<std::size_t>(wrap(index))];
+  }
   // Stores `sample` at the write position; the position does not move.
-  void writeSample(float sample) noexcept { buffer[writePointer] = sample; }
+  void writeSample(float sample) noexcept {
+    buffer[static_cast<std::size_t>(writePointer)] = sample;
+  }
+
+  // The sample at fractional absolute position `position`, linearly
+  // interpolated between its two neighbours with wrap-around:
+  // (1 - t) x current in double, t x next in float, summed in double and
+  // rounded once, t = position - floor(position) in float. A non-finite
+  // position reads index 0. Compiled in the library, so the bits do not
+  // depend on the flags the caller is built with.
+  float interpolate(float position) const noexcept;
+  // out[k] = interpolate(positions[k]) for k in [0, count), bit for bit; the
+  // block form the effects' sweeps run on, several positions at a time.
+  void interpolate(const float* positions, float* out, std::size_t count) const noexcept;
+
+  // Zeroes every sample and puts both positions at 0.
+  void reset() noexcept;
+  // Distance from the read to the write position, in [0, size).
+  int getFillLevel() const noexcept;
 
   // The ring's getSize() samples, index 0 first, for loops that walk the ring
   // themselves (and keep its positions with setReadPointer/setWritePointer).
   float* data() noexcept { return buffer.data(); }
   // The ring's getSize() samples, index 0 first.
   const float* data() const noexcept { return buffer.data(); }
-
-  // The sample at fractional absolute position `position`, linearly
-  // interpolated between its two neighbours with wrap-around. A non-finite
-  // position reads the sample at index 0.
-  float interpolate(float position) const noexcept;
-
-  // Zeroes every sample and puts both positions at 0.
-  void reset() noexcept;
-  // Distance from the read to the write position, in [0, size).
-  int getFillLevel() const noexcept;
 
  private:
   // Folds any position into [0, size). For positions in [-size, INT_MAX - size]
@@ -79,38 +89,11 @@ class QUORVEL_AUDIOEFFECTS_API CircularBuffer {
     const int next = position + wrap(steps);
     return next >= size ? next - size : next;
   }
-  // floor(position) for a finite position, without a library call: below
-  // 2^23 in magnitude the truncation to int is exact and at most one too
-  // high; from 2^23 on every float is integral. The sign of a zero is kept.
-  static float floorOf(float position) noexcept {
-    if (!(std::fabs(position) < 8388608.0f)) return position;
-    const float truncated = static_cast<float>(static_cast<int>(position));
-    return truncated > position ? truncated - 1.0f : std::copysign(truncated, position);
-  }
 
   int size;
   std::vector<float> buffer;
   int readPointer;
   int writePointer;
 };
-
-inline float CircularBuffer::interpolate(float position) const noexcept {
-  if (!std::isfinite(position)) position = 0.0f;
-  const float base = floorOf(position);
-  // In single precision: for a negative position just below 0 this is exactly 1.
-  const float fraction = position - base;
-  // Integral floats beyond 2^30 are folded in double (exactly) before the
-  // conversion, so that neither the cast nor i + 1 can overflow.
-  constexpr float kDirectLimit = 1073741824.0f;
-  const int i = (base >= -kDirectLimit && base <= kDirectLimit)
-                    ? static_cast<int>(base)
-                    : static_cast<int>(std::fmod(static_cast<double>(base), size));
-  const float current = readSample(i);
-  const float next = readSample(i + 1);
-  // The weight of `current` is formed in double, that of `next` in float;
-  // the sum is rounded to float once.
-  return static_cast<float>((1.0 - static_cast<double>(fraction)) * static_cast<double>(current) +
-                            static_cast<double>(fraction * next));
-}
 
 }  // namespace quorvel::audio

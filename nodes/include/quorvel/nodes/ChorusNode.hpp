@@ -6,7 +6,8 @@
 #include "quorvel/AudioBusFormat.hpp"
 #include "quorvel/NodeTypeInfo.hpp"
 #include "quorvel/SingleBusAudioProcessorNode.hpp"
-#include "quorvel/audioeffects/Export.hpp"
+#include "quorvel/audio/Effect.hpp"
+#include "quorvel/nodes/Export.hpp"
 
 namespace quorvel::extensions::audioeffects {
 
@@ -14,7 +15,7 @@ namespace quorvel::extensions::audioeffects {
 // plus a slowly swept fractional extra delay, without feedback. Every channel
 // has its own oscillator; neighbouring channels sweep a quarter cycle apart.
 // Parameters may be set from any thread; process() runs on the audio thread.
-class QUORVEL_AUDIOEFFECTS_API ChorusNode : public SingleBusAudioProcessorNode {
+class QUORVEL_NODES_API ChorusNode : public SingleBusAudioProcessorNode {
  public:
   using SingleBusAudioProcessorNode::process;
 
@@ -43,6 +44,9 @@ class QUORVEL_AUDIOEFFECTS_API ChorusNode : public SingleBusAudioProcessorNode {
 
   // Accepts matching formats with at most 2 channels.
   bool setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) override;
+  // The effect's parameter table and facts, bound to this node; safe from any thread.
+  audio::EffectControls& controls() noexcept;
+
   // Runs the chorus on one block; always returns true.
   bool process(AudioBus& inputBus, AudioBus& outputBus) noexcept override;
 

@@ -6,7 +6,8 @@
 #include "quorvel/AudioBusFormat.hpp"
 #include "quorvel/NodeTypeInfo.hpp"
 #include "quorvel/SingleBusAudioProcessorNode.hpp"
-#include "quorvel/audioeffects/Export.hpp"
+#include "quorvel/audio/Effect.hpp"
+#include "quorvel/nodes/Export.hpp"
 
 namespace quorvel::extensions::audioeffects {
 
@@ -14,7 +15,7 @@ namespace quorvel::extensions::audioeffects {
 // by delayMs milliseconds and feeds a share of the delayed signal back into
 // its delay line, so every echo repeats, weaker by the feedback level.
 // Parameters may be set from any thread; process() runs on the audio thread.
-class QUORVEL_AUDIOEFFECTS_API DelayNode : public SingleBusAudioProcessorNode {
+class QUORVEL_NODES_API DelayNode : public SingleBusAudioProcessorNode {
  public:
   using SingleBusAudioProcessorNode::process;
 
@@ -50,6 +51,9 @@ class QUORVEL_AUDIOEFFECTS_API DelayNode : public SingleBusAudioProcessorNode {
 
   // Accepts matching formats with at most as many channels as the node has lines.
   bool setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) override;
+  // The effect's parameter table and facts, bound to this node; safe from any thread.
+  audio::EffectControls& controls() noexcept;
+
   // Runs the echo on one block; always returns true.
   bool process(AudioBus& inputBus, AudioBus& outputBus) noexcept override;
 

@@ -1,9 +1,8 @@
 #pragma once
 
 #include <atomic>
-#include <cmath>
 
-#include "quorvel/audioeffects/Export.hpp"
+#include "quorvel/audio/Export.hpp"
 
 namespace quorvel::audio {
 
@@ -11,7 +10,7 @@ namespace quorvel::audio {
 // forward. Its output is amplitude * sin(phaseOffset + 2 pi phase) + offset.
 // The four parameters may be set from any thread while the audio thread runs
 // process(); the running phase belongs to the audio thread alone.
-class QUORVEL_AUDIOEFFECTS_API LFO {
+class QUORVEL_DSP_API LFO {
  public:
   // Frequency 10 Hz, amplitude 1, offset 0, phase offset 0, phase 0.
   LFO() noexcept = default;
@@ -40,13 +39,12 @@ class QUORVEL_AUDIOEFFECTS_API LFO {
 
   // The current value at `sampleRate` Hz, then one step of 1 / sampleRate
   // seconds forward. A sample rate of 0 or below holds the phase still.
+  // Compiled in the library, so the bits do not depend on the caller's flags.
   float process(int sampleRate) noexcept;
+  // Puts the running phase back to 0; parameters and rate are kept.
+  void resetPhase() noexcept { phase = 0.0f; }
 
  private:
-  // A phase beyond this many cycles can only come from a non-finite or absurd
-  // frequency: far below the point where the angle would overflow a float.
-  static constexpr float kPhaseLimit = 18446744073709551616.0f;  // 2^64
-
   std::atomic<float> frequency{10.0f};
   std::atomic<float> amplitude{1.0f};
   std::atomic<float> offset{0.0f};
@@ -55,24 +53,5 @@ class QUORVEL_AUDIOEFFECTS_API LFO {
   int sampleRate = 0;
   float inverseSampleRate = 0.0f;
 };
-
-inline float LFO::process(int rate) noexcept {
-  if (rate != sampleRate) {
-    sampleRate = rate;
-    inverseSampleRate = rate > 0 ? static_cast<float>(1.0 / rate) : 0.0f;
-  }
-  const float currentOffset = offset.load();
-  const float currentAmplitude = amplitude.load();
-  const float angle = static_cast<float>(static_cast<double>(phaseOffset.load()) +
-                                         static_cast<double>(phase) * 6.283185307179586);
-  const float value = std::sin(angle) * currentAmplitude + currentOffset;
-  float next = frequency.load() * inverseSampleRate + phase;
-  if (next >= 1.0f) next -= 1.0f;
-  // A non-finite step would leave the phase NaN or infinite for good; start
-  // again at 0 so the oscillator recovers once a sane frequency is set.
-  if (!(std::fabs(next) <= kPhaseLimit)) next = 0.0f;
-  phase = next;
-  return value;
-}
 
 }  // namespace quorvel::audio

@@ -6,7 +6,8 @@
 #include "quorvel/AudioBusFormat.hpp"
 #include "quorvel/NodeTypeInfo.hpp"
 #include "quorvel/SingleBusAudioProcessorNode.hpp"
-#include "quorvel/audioeffects/Export.hpp"
+#include "quorvel/audio/Effect.hpp"
+#include "quorvel/nodes/Export.hpp"
 
 namespace quorvel::extensions::audioeffects {
 
@@ -14,7 +15,7 @@ namespace quorvel::extensions::audioeffects {
 // periodically swept fractional delay back, which bends the pitch up and
 // down; no dry signal, no feedback. One oscillator sweeps all channels in step.
 // Parameters may be set from any thread; process() runs on the audio thread.
-class QUORVEL_AUDIOEFFECTS_API VibratoNode : public SingleBusAudioProcessorNode {
+class QUORVEL_NODES_API VibratoNode : public SingleBusAudioProcessorNode {
  public:
   using SingleBusAudioProcessorNode::process;
 
@@ -42,6 +43,9 @@ class QUORVEL_AUDIOEFFECTS_API VibratoNode : public SingleBusAudioProcessorNode 
 
   // Accepts matching formats with at most 2 channels.
   bool setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) override;
+  // The effect's parameter table and facts, bound to this node; safe from any thread.
+  audio::EffectControls& controls() noexcept;
+
   // Runs the vibrato on one block; always returns true.
   bool process(AudioBus& inputBus, AudioBus& outputBus) noexcept override;
 

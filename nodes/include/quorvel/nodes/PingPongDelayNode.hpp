@@ -7,7 +7,8 @@
 #include "quorvel/NodeTypeInfo.hpp"
 #include "quorvel/QVAnyMap.hpp"
 #include "quorvel/SingleBusAudioProcessorNode.hpp"
-#include "quorvel/audioeffects/Export.hpp"
+#include "quorvel/audio/Effect.hpp"
+#include "quorvel/nodes/Export.hpp"
 
 namespace quorvel::extensions::audioeffects {
 
@@ -17,7 +18,7 @@ namespace quorvel::extensions::audioeffects {
 // side. Its parameters are also host properties: enabled, delayMs, dryMix,
 // wetMix and feedbackLevel. Parameters may be set from any thread; process()
 // runs on the audio thread.
-class QUORVEL_AUDIOEFFECTS_API PingPongDelayNode : public SingleBusAudioProcessorNode {
+class QUORVEL_NODES_API PingPongDelayNode : public SingleBusAudioProcessorNode {
  public:
   using SingleBusAudioProcessorNode::process;
 
@@ -54,6 +55,9 @@ class QUORVEL_AUDIOEFFECTS_API PingPongDelayNode : public SingleBusAudioProcesso
 
   // Accepts matching formats of exactly two channels.
   bool setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) override;
+  // The effect's parameter table and facts, bound to this node; safe from any thread.
+  audio::EffectControls& controls() noexcept;
+
   // Runs the echo on one block; always returns true.
   bool process(AudioBus& inputBus, AudioBus& outputBus) noexcept override;
 

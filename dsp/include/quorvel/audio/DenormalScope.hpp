@@ -6,7 +6,7 @@
 #include <immintrin.h>
 #endif
 
-namespace quorvel::extensions::audioeffects {
+namespace quorvel::audio {
 
 // For its lifetime, makes this thread's floating-point unit treat subnormal
 // operands as zero and flush subnormal results to zero; the previous mode
@@ -53,4 +53,4 @@ class DenormalScope {
 #endif
 };
 
-}  // namespace quorvel::extensions::audioeffects
+}  // namespace quorvel::audio

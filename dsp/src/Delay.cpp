@@ -1,0 +1,163 @@
+#include "quorvel/audio/Delay.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "EffectSupport.hpp"
+#include "quorvel/audio/DenormalScope.hpp"
+#include "SharedParameters.hpp"
+
+namespace quorvel::audio {
+
+namespace {
+
+Delay& self(Effect& effect) noexcept { return static_cast<Delay&>(effect); }
+const Delay& self(const Effect& effect) noexcept { return static_cast<const Delay&>(effect); }
+
+const EffectInfo kInfo{"Delay", "Delay", "Applies a delay effect to the input audio signal."};
+
+const Parameter kParameters[] = {
+    {"enabled", "Enable or disable the delay effect.", "", ParameterType::Boolean, 0, 1, 1,
+     nullptr, [](const Effect& e) noexcept { return static_cast<double>(self(e).getIsEnabled()); },
+     [](Effect& e, double v) noexcept { self(e).setIsEnabled(v != 0.0); }},
+    {"delayMs", shared::kDelayTimeText, "ms", ParameterType::Integer, 0, 1000, 200,
+     &Delay::maxDelayMs, [](const Effect& e) noexcept { return static_cast<double>(self(e).getDelayMs()); },
+     [](Effect& e, double v) noexcept {
+       self(e).setDelayMs(static_cast<unsigned int>(storedValue(ParameterType::Integer, v)));
+     }},
+    {"dryMix", shared::kDryMixText, "", ParameterType::Float, 0, 1, 0.7, nullptr,
+     [](const Effect& e) noexcept { return static_cast<double>(self(e).getDryMix()); },
+     [](Effect& e, double v) noexcept { self(e).setDryMix(static_cast<float>(v)); }},
+    {"wetMix", shared::kWetMixText, "", ParameterType::Float, 0, 1, 0.3, nullptr,
+     [](const Effect& e) noexcept { return static_cast<double>(self(e).getWetMix()); },
+     [](Effect& e, double v) noexcept { self(e).setWetMix(static_cast<float>(v)); }},
+    {"feedbackLevel", shared::kFeedbackText, "", ParameterType::Float, 0, 0.99, 0.2, nullptr,
+     [](const Effect& e) noexcept { return static_cast<double>(self(e).getFeedbackLevel()); },
+     [](Effect& e, double v) noexcept { self(e).setFeedbackLevel(static_cast<float>(v)); }},
+};
+
+}  // namespace
+
+Delay::Delay(unsigned int channels) : numChannels(channels), lanes(channels) {
+  buffers.reserve(channels);
+  for (unsigned int i = 0; i < channels; ++i) {
+    CircularBuffer line(kDelayLineLength);
+    buffers.push_back(std::move(line));
+  }
+}
+
+const EffectInfo& Delay::typeInfo() noexcept { return kInfo; }
+
+ParameterTable Delay::parameterTable() noexcept {
+  return {kParameters, sizeof kParameters / sizeof kParameters[0]};
+}
+
+unsigned int Delay::delayInSamples(unsigned int sampleRate, unsigned int delayMs) noexcept {
+  const double samples =
+      std::trunc(static_cast<double>(sampleRate) / 1000.0 * static_cast<double>(delayMs));
+  if (samples < 1.0) return 1;
+  if (samples > static_cast<double>(kDelayLineLength)) return kDelayLineLength;
+  return static_cast<unsigned int>(samples);
+}
+
+double Delay::maxDelayMs(unsigned int sampleRate) noexcept {
+  if (sampleRate == 0) return 4294967295.0;
+  // The largest whole ms whose delay, as the effect computes it, still fits.
+  double ms = std::floor(static_cast<double>(kDelayLineLength) * 1000.0 / sampleRate) + 1.0;
+  while (ms > 0.0 && std::trunc(static_cast<double>(sampleRate) / 1000.0 * ms) >
+                         static_cast<double>(kDelayLineLength)) {
+    ms -= 1.0;
+  }
+  return ms;
+}
+
+double Delay::tailSamples(unsigned int rate, double level) const noexcept {
+  const unsigned int ms = getDelayMs();
+  if (!getIsEnabled() || ms == 0) return 0.0;
+  // Echo k (k >= 1) comes k delays after the input with gain wet x feedback^(k-1).
+  const double echoes = detail::audibleEchoes(getWetMix(), getFeedbackLevel(), level);
+  return echoes * delayInSamples(rate, ms);
+}
+
+void Delay::prepare(unsigned int rate, unsigned int channels) noexcept {
+  sampleRate = rate;
+  blockChannels = channels;
+}
+
+void Delay::reset() noexcept {
+  for (CircularBuffer& line : buffers) line.reset();
+  lastDelayMs = 0;
+  lastSampleRate = 0;
+  lastChannels = 0;
+}
+
+void Delay::process(const float* const* in, float* const* out, unsigned int channels,
+                    unsigned int frames) noexcept {
+  const unsigned int ms = delayMs.load();
+  if (ms == 0 || !isEnabled.load()) return detail::copyThrough(in, out, 0, channels, frames);
+  // Decaying tails must not fall into slow subnormal arithmetic.
+  const DenormalScope flushDenormals;
+
+  // A new rate or channel layout makes the stored echoes meaningless: clear
+  // them. A reset also rewinds the read heads onto the write heads, so the
+  // delay has to be placed again even when the rate and delay time are unchanged.
+  bool placeReadPointers = sampleRate != lastSampleRate || ms != lastDelayMs;
+  if (blockChannels != lastChannels || sampleRate != lastSampleRate) {
+    for (CircularBuffer& line : buffers) line.reset();
+    lastSampleRate = sampleRate;
+    lastChannels = blockChannels;
+    placeReadPointers = true;
+  }
+  if (placeReadPointers) {
+    // Only the read heads move: the echo tail already in the lines comes out
+    // at the new distance. A distance of a full line folds onto the write
+    // head, which reads the sample written one line length earlier.
+    const int delay = static_cast<int>(delayInSamples(sampleRate, ms));
+    for (CircularBuffer& line : buffers) line.setReadPointer(line.getWritePointer() - delay);
+    lastDelayMs = ms;
+  }
+
+  const unsigned int used = std::min(channels, numChannels);
+  detail::copyThrough(in, out, used, channels, frames);
+  if (frames == 0 || used == 0) return;
+  // Mono and stereo keep their lanes in registers.
+  if (used == 1) return echo<1>(in, out, used, frames);
+  if (used == 2) return echo<2>(in, out, used, frames);
+  echo<0>(in, out, used, frames);
+}
+
+// The echo loop, frames outer and channels inner. kChannels fixes the channel
+// count at compile time (0: any count, lanes kept in memory). The gains are
+// read for every sample, so a change reaches the very next one.
+template <unsigned int kChannels>
+void Delay::echo(const float* const* in, float* const* out, unsigned int channels,
+                 unsigned int frames) noexcept {
+  Lane local[kChannels > 0 ? kChannels : 1];
+  Lane* const lane = kChannels > 0 ? local : lanes.data();
+  const unsigned int count = kChannels > 0 ? kChannels : channels;
+  for (unsigned int c = 0; c < count; ++c) {
+    lane[c] = {buffers[c].data(), buffers[c].getReadPointer(), buffers[c].getWritePointer(), in[c],
+               out[c]};
+  }
+  for (unsigned int f = 0; f < frames; ++f) {
+    for (unsigned int c = 0; c < count; ++c) {
+      Lane& l = lane[c];
+      const float dry = dryMix.load();
+      const float wet = wetMix.load();
+      const float feedback = feedbackLevel.load();
+      const float x = l.in[f];
+      // Read before write: the delayed sample is the one stored D frames ago.
+      const float y = l.samples[l.read];
+      l.samples[l.write] = detail::lineSample(y * feedback + x);
+      if (++l.write == kDelayLineLength) l.write = 0;
+      if (++l.read == kDelayLineLength) l.read = 0;
+      l.out[f] = dry * x + wet * y;
+    }
+  }
+  for (unsigned int c = 0; c < count; ++c) {
+    buffers[c].setReadPointer(lane[c].read);
+    buffers[c].setWritePointer(lane[c].write);
+  }
+}
+
+}  // namespace quorvel::audio

@@ -1,0 +1,153 @@
+#include "quorvel/audio/PingPongDelay.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "EffectSupport.hpp"
+#include "SharedParameters.hpp"
+#include "quorvel/audio/Delay.hpp"
+#include "quorvel/audio/DenormalScope.hpp"
+
+namespace quorvel::audio {
+
+namespace {
+
+PingPongDelay& self(Effect& effect) noexcept { return static_cast<PingPongDelay&>(effect); }
+const PingPongDelay& self(const Effect& effect) noexcept {
+  return static_cast<const PingPongDelay&>(effect);
+}
+
+const EffectInfo kInfo{"PingPongDelay", "Ping Pong Delay",
+                       "Applies a ping pong delay effect to the input audio signal."};
+
+const Parameter kParameters[] = {
+    {"enabled", "Enable or disable the ping-pong delay effect.", "", ParameterType::Boolean, 0, 1,
+     1, nullptr, [](const Effect& e) noexcept { return static_cast<double>(self(e).getIsEnabled()); },
+     [](Effect& e, double v) noexcept { self(e).setIsEnabled(v != 0.0); }},
+    {"delayMs", shared::kDelayTimeText, "ms", ParameterType::Integer, 1, 1000, 200,
+     &Delay::maxDelayMs,
+     [](const Effect& e) noexcept { return static_cast<double>(self(e).getDelayMs()); },
+     [](Effect& e, double v) noexcept {
+       self(e).setDelayMs(static_cast<unsigned int>(storedValue(ParameterType::Integer, v)));
+     }},
+    {"dryMix", shared::kDryMixText, "", ParameterType::Float, 0, 1, 0.7, nullptr,
+     [](const Effect& e) noexcept { return static_cast<double>(self(e).getDryMix()); },
+     [](Effect& e, double v) noexcept { self(e).setDryMix(static_cast<float>(v)); }},
+    {"wetMix", shared::kWetMixText, "", ParameterType::Float, 0, 1, 0.3, nullptr,
+     [](const Effect& e) noexcept { return static_cast<double>(self(e).getWetMix()); },
+     [](Effect& e, double v) noexcept { self(e).setWetMix(static_cast<float>(v)); }},
+    {"feedbackLevel", shared::kFeedbackText, "", ParameterType::Float, 0, 0.99, 0.2, nullptr,
+     [](const Effect& e) noexcept { return static_cast<double>(self(e).getFeedbackLevel()); },
+     [](Effect& e, double v) noexcept { self(e).setFeedbackLevel(static_cast<float>(v)); }},
+};
+
+// The two cross-fed lines with the block's gains. Each call runs one
+// channel of one frame at the shared index; the left channel goes first in
+// every frame, so the right channel's cross read finds the left sample
+// stored in this same frame, which is what sends a left impulse to both
+// sides at once. Each own line is read before it is overwritten.
+struct CrossFedLines {
+  void left(const float& in, float& out, unsigned int index) const noexcept {
+    const float x = in;
+    const float v = wetMix * leftLine[index] + dryMix * x;
+    leftLine[index] = detail::lineSample(feedbackLevel * rightLine[index] + x);
+    out = v;
+  }
+  void right(const float& in, float& out, unsigned int index) const noexcept {
+    const float x = in;
+    const float v = wetMix * rightLine[index] + dryMix * x;
+    rightLine[index] = detail::lineSample(feedbackLevel * leftLine[index] + x);
+    out = v;
+  }
+
+  float* leftLine;
+  float* rightLine;
+  float dryMix;
+  float wetMix;
+  float feedbackLevel;
+};
+
+}  // namespace
+
+PingPongDelay::PingPongDelay()
+    : leftBuffer(std::make_unique<float[]>(kDelayLineLength)),
+      rightBuffer(std::make_unique<float[]>(kDelayLineLength)) {}
+
+const EffectInfo& PingPongDelay::typeInfo() noexcept { return kInfo; }
+
+ParameterTable PingPongDelay::parameterTable() noexcept {
+  return {kParameters, sizeof kParameters / sizeof kParameters[0]};
+}
+
+double PingPongDelay::tailSamples(unsigned int rate, double level) const noexcept {
+  const unsigned int ms = getDelayMs();
+  if (!getIsEnabled() || ms == 0) return 0.0;
+  // Each trip through a line multiplies an echo by the feedback level; the
+  // right line's first echo reaches the left one trip later.
+  const double echoes = detail::audibleEchoes(getWetMix(), getFeedbackLevel(), level);
+  return echoes == 0.0 ? 0.0 : (echoes + 1.0) * Delay::delayInSamples(rate, ms);
+}
+
+void PingPongDelay::prepare(unsigned int rate, unsigned int) noexcept { sampleRate = rate; }
+
+void PingPongDelay::reset() noexcept {
+  std::memset(leftBuffer.get(), 0, kDelayLineLength * sizeof(float));
+  std::memset(rightBuffer.get(), 0, kDelayLineLength * sizeof(float));
+  index = 0;
+  lastDelayMs = 0;
+  delaySamples = 0;
+  lastSampleRate = 0;
+}
+
+void PingPongDelay::process(const float* const* in, float* const* out, unsigned int channels,
+                            unsigned int frames) noexcept {
+  const bool enabled = isEnabled.load();
+  const unsigned int ms = delayMs.load();
+  if (!enabled || ms == 0) return detail::copyThrough(in, out, 0, channels, frames);
+  // Decaying tails must not fall into slow subnormal arithmetic.
+  const DenormalScope flushDenormals;
+
+  // A new rate or delay time changes only the ring length: the lines keep
+  // their contents and the index its value, so the tail carries on.
+  if (sampleRate != lastSampleRate || ms != lastDelayMs) {
+    lastSampleRate = sampleRate;
+    delaySamples = Delay::delayInSamples(sampleRate, ms);
+    lastDelayMs = ms;
+  }
+  const CrossFedLines lines{leftBuffer.get(), rightBuffer.get(), dryMix.load(), wetMix.load(),
+                            feedbackLevel.load()};
+  const unsigned int used = std::min(channels, 2u);
+  detail::copyThrough(in, out, used, channels, frames);
+  if (frames == 0) return;
+
+  const unsigned int length = delaySamples;
+  // After a ring is shortened the old, larger index serves the first frame
+  // of the block and is then folded by the new length (at most
+  // kDelayLineLength, so it always stays inside the lines); from then on it
+  // lies below the length and folds by a compare.
+  if (used > 0) lines.left(in[0][0], out[0][0], index);
+  if (used > 1) lines.right(in[1][0], out[1][0], index);
+  index = (index + 1) % length;
+  if (used == 2) {
+    const float* const inLeft = in[0];
+    const float* const inRight = in[1];
+    float* const outLeft = out[0];
+    float* const outRight = out[1];
+    for (unsigned int f = 1; f < frames; ++f) {
+      lines.left(inLeft[f], outLeft[f], index);
+      lines.right(inRight[f], outRight[f], index);
+      if (++index == length) index = 0;
+    }
+  } else if (used == 1) {
+    const float* const inLeft = in[0];
+    float* const outLeft = out[0];
+    for (unsigned int f = 1; f < frames; ++f) {
+      lines.left(inLeft[f], outLeft[f], index);
+      if (++index == length) index = 0;
+    }
+  } else {
+    index = static_cast<unsigned int>((index + (frames - 1ull)) % length);
+  }
+}
+
+}  // namespace quorvel::audio

@@ -1,0 +1,272 @@
+#include "quorvel/audio/SweptDelay.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "EffectSupport.hpp"
+#include "InterpolatedRead.hpp"
+#include "quorvel/audio/DenormalScope.hpp"
+
+namespace quorvel::audio {
+
+namespace {
+
+// Frames per pass: a block is run in chunks of at most this many frames,
+// first stepping the oscillators for the whole chunk, then walking each
+// delay line through it.
+constexpr unsigned int kChunkFrames = 256;
+
+// A quarter cycle in radians: neighbouring channels' oscillators start this
+// far apart so that a stereo pair sweeps in quadrature.
+constexpr double kQuarterCycle = 1.5707963267948966;
+
+// Every oscillator runs between 0 and 1: a sine of this amplitude around
+// this centre.
+constexpr float kSweepCentre = 0.5f;
+
+// fmodf(x, length) for length > 0. A read position lies, before reduction,
+// in [0, 2 x length) for any sensible sweep: there the remainder is x itself
+// or x - length, which is exact (x and length are within a factor of two of
+// each other). Anything else takes the library call.
+float foldIntoLine(float x, float length) noexcept {
+  if (x >= 0.0f) {
+    if (x < length) return x;
+    if (x < 2.0f * length) return x - length;
+  }
+  return std::fmod(x, length);
+}
+
+// The read position `fixedDelay` + `d` samples behind write index `write`
+// of a line of `length` samples, reduced into (-length, length); the line's
+// interpolated read wraps what remains.
+float readPosition(int write, float d, float fixedDelay, float length) noexcept {
+  return foldIntoLine(((static_cast<float>(write) - d) - fixedDelay) + length, length);
+}
+
+// The swept part of the delay in samples for oscillator value `v`: the
+// sweep width in seconds scaled by the oscillator, then by the sample rate.
+// A non-finite result (non-finite or overflowing width) would make the read
+// position meaningless, so that sample keeps only the fixed part of the delay.
+float sweptDelay(float v, float sweepWidth, float sampleRate) noexcept {
+  const float d = (v * sweepWidth) * sampleRate;
+  return std::isfinite(d) ? d : 0.0f;
+}
+
+// Whether a chunk of `count` frames may be run as two passes, all delay-line
+// writes apart from all interpolated reads, with the same result as
+// interleaving them frame by frame: true when every swept delay of the chunk
+// lies in [0, length - fixedDelay - count - 4], so that no read reaches a
+// position the chunk writes after that read's own frame (reads lie at least
+// fixedDelay behind and never wrap round to the front of the line). Reads
+// that come before their own frame's write also need the fixed delay to
+// exceed the chunk, so that they never reach the chunk's earlier writes.
+bool sweepStaysBehind(const float* d, unsigned int count, float fixedDelay,
+                      float length) noexcept {
+  const float limit = length - fixedDelay - static_cast<float>(count) - 4.0f;
+  bool inside = true;
+  for (unsigned int f = 0; f < count; ++f) inside &= (d[f] >= 0.0f) & (d[f] <= limit);
+  return inside;
+}
+
+}  // namespace
+
+SweptDelay::SweptDelay(const Design& design, unsigned int channels)
+    : shape(&design),
+      numChannels(channels),
+      sweepWidth(design.sweepWidth),
+      sweeps(kChunkFrames * (design.sharedOscillator ? 1 : channels)),
+      positions(kChunkFrames),
+      delayed(kChunkFrames) {
+  buffers.reserve(channels);
+  const unsigned int oscillators = design.sharedOscillator ? 1 : channels;
+  lfos.reserve(oscillators);
+  for (unsigned int i = 0; i < channels; ++i) buffers.push_back(CircularBuffer(kDelayLineLength));
+  for (unsigned int i = 0; i < oscillators; ++i) {
+    lfos.push_back(std::make_unique<LFO>());
+    LFO& lfo = *lfos.back();
+    lfo.setFrequency(design.frequency);
+    lfo.setAmplitude(kSweepCentre);
+    lfo.setOffset(kSweepCentre);
+    if (!design.sharedOscillator) lfo.setPhaseOffset(static_cast<float>(i * kQuarterCycle));
+  }
+}
+
+double SweptDelay::maxSweepWidth(float fixedDelay, unsigned int rate) noexcept {
+  if (rate == 0) return std::numeric_limits<double>::infinity();
+  // The deepest read, fixed + width x rate samples back plus the upper
+  // neighbour of the interpolation, stays inside the line.
+  return (kDelayLineLength - static_cast<double>(fixedDelay) - 2.0) / rate;
+}
+
+float SweptDelay::getFrequency() const noexcept {
+  return lfos.empty() ? 0.0f : lfos.front()->getFrequency();
+}
+
+void SweptDelay::setFrequency(float hz) noexcept {
+  for (const std::unique_ptr<LFO>& lfo : lfos) lfo->setFrequency(hz);
+}
+
+double SweptDelay::latencySamples(unsigned int rate) const noexcept {
+  if (shape->dryInOutput) return 0.0;
+  // Without the dry signal the output is heard at the centre of the sweep.
+  const float centre = sweptDelay(kSweepCentre, getSweepWidth(), static_cast<float>(rate));
+  return shape->fixedDelay + static_cast<double>(centre);
+}
+
+double SweptDelay::tailSamples(unsigned int rate, double level) const noexcept {
+  if (!getIsEnabled()) return 0.0;
+  // The deepest read, held to the line: once a line's worth of silence is
+  // written, nothing of the input is left in it.
+  const double width = std::fabs(static_cast<double>(getSweepWidth()));
+  const double swept = std::isfinite(width) ? width * rate : 0.0;
+  const double deepest =
+      std::min(shape->fixedDelay + swept + 1.0, static_cast<double>(kDelayLineLength));
+  const double echoes = detail::audibleEchoes(shape->dryInOutput ? shape->mix : 1.0,
+                                              shape->feedsBack ? shape->feedback : 0.0, level);
+  return echoes * std::ceil(deepest);
+}
+
+void SweptDelay::prepare(unsigned int rate, unsigned int channels) noexcept {
+  sampleRate = rate;
+  blockChannels = channels;
+}
+
+void SweptDelay::reset() noexcept {
+  for (CircularBuffer& line : buffers) line.reset();
+  for (const std::unique_ptr<LFO>& lfo : lfos) lfo->resetPhase();
+  lastSampleRate = 0;
+  lastChannels = 0;
+}
+
+void SweptDelay::process(const float* const* in, float* const* out, unsigned int channels,
+                         unsigned int frames) noexcept {
+  if (!isEnabled.load()) return detail::copyThrough(in, out, 0, channels, frames);
+  // Decaying tails must not fall into slow subnormal arithmetic.
+  const DenormalScope flushDenormals;
+
+  // On a change of sample rate or channel count, old audio would be replayed
+  // at the wrong rate or on the wrong channel: clear every line.
+  if (sampleRate != lastSampleRate || blockChannels != lastChannels) {
+    for (CircularBuffer& line : buffers) line.reset();
+    lastSampleRate = sampleRate;
+    lastChannels = blockChannels;
+  }
+  const unsigned int used = std::min(channels, numChannels);
+  detail::copyThrough(in, out, used, channels, frames);
+  // A block without channels still steps a shared oscillator: it keeps time
+  // with the stream, so the sweep does not jump when channels return.
+  if (frames == 0 || (used == 0 && !shape->sharedOscillator)) return;
+
+  for (unsigned int start = 0; start < frames; start += kChunkFrames) {
+    const unsigned int count = std::min(kChunkFrames, frames - start);
+    sweep(used, count);
+    for (unsigned int c = 0; c < used; ++c) {
+      const float* const x = in[c] + start;
+      float* const y = out[c] + start;
+      if (shape->writeBeforeRead) {
+        if (shape->dryInOutput) {
+          runLine<true, false, true>(c, x, y, count);
+        } else {
+          runLine<true, false, false>(c, x, y, count);
+        }
+      } else if (shape->feedsBack) {
+        if (shape->dryInOutput) {
+          runLine<false, true, true>(c, x, y, count);
+        } else {
+          runLine<false, true, false>(c, x, y, count);
+        }
+      } else if (shape->dryInOutput) {
+        runLine<false, false, true>(c, x, y, count);
+      } else {
+        runLine<false, false, false>(c, x, y, count);
+      }
+    }
+  }
+}
+
+// Steps the oscillators through the `count` frames of a chunk, frame by frame
+// and channel by channel as they run in real time, and stores each swept
+// delay: one row per channel, or one row for a shared oscillator (its width
+// read once per frame).
+void SweptDelay::sweep(unsigned int channels, unsigned int count) noexcept {
+  const int lfoRate = static_cast<int>(sampleRate);
+  const float rate = static_cast<float>(sampleRate);
+  float* const d = sweeps.data();
+  if (shape->sharedOscillator) {
+    LFO& lfo = *lfos.front();
+    for (unsigned int f = 0; f < count; ++f) {
+      const float v = lfo.process(lfoRate);
+      d[f] = sweptDelay(v, sweepWidth.load(), rate);
+    }
+    return;
+  }
+  for (unsigned int f = 0; f < count; ++f) {
+    for (unsigned int c = 0; c < channels; ++c) {
+      const float v = lfos[c]->process(lfoRate);
+      d[c * kChunkFrames + f] = sweptDelay(v, sweepWidth.load(), rate);
+    }
+  }
+}
+
+// One channel's delay line through a chunk. kWriteFirst writes the input
+// before the read (then the line stores the input alone); otherwise the read
+// comes first and the line stores the input plus, with kFeedback, the
+// design's share of the delayed sample. kDry adds the design's share of the
+// delayed sample to the input; otherwise the output is the delayed sample.
+template <bool kWriteFirst, bool kFeedback, bool kDry>
+void SweptDelay::runLine(unsigned int channel, const float* in, float* out,
+                         unsigned int count) noexcept {
+  static_assert(!(kWriteFirst && kFeedback), "a line written first cannot feed back its read");
+  CircularBuffer& line = buffers[channel];
+  float* const samples = line.data();
+  const int size = line.getSize();
+  const float length = static_cast<float>(size);
+  const float fixed = shape->fixedDelay;
+  const float mix = shape->mix;
+  const float feedback = shape->feedback;
+  const float* const d = sweeps.data() + (shape->sharedOscillator ? 0 : channel * kChunkFrames);
+  int w = line.getWritePointer();
+
+  if (!kFeedback && sweepStaysBehind(d, count, fixed, length) &&
+      (kWriteFirst || fixed > static_cast<float>(count))) {
+    // No read of the chunk depends on the order of the chunk's writes: the
+    // writes and the reads run as separate passes, the reads as one block.
+    const int first = w;
+    if (kWriteFirst) {
+      for (unsigned int f = 0; f < count; ++f) {
+        samples[w] = detail::lineSample(in[f]);
+        if (++w == size) w = 0;
+      }
+    }
+    float* const p = positions.data();
+    int r = first;
+    for (unsigned int f = 0; f < count; ++f) {
+      p[f] = readPosition(r, d[f], fixed, length);
+      if (++r == size) r = 0;
+    }
+    float* const y = kDry ? delayed.data() : out;
+    line.interpolate(p, y, count);
+    if (!kWriteFirst) {
+      for (unsigned int f = 0; f < count; ++f) {
+        samples[w] = detail::lineSample(in[f]);
+        if (++w == size) w = 0;
+      }
+    }
+    if (kDry) {
+      for (unsigned int f = 0; f < count; ++f) out[f] = in[f] + mix * y[f];
+    }
+  } else {
+    for (unsigned int f = 0; f < count; ++f) {
+      const float x = in[f];
+      if (kWriteFirst) samples[w] = detail::lineSample(x);
+      const float y = detail::interpolateAt(samples, size, readPosition(w, d[f], fixed, length));
+      if (!kWriteFirst) samples[w] = detail::lineSample(kFeedback ? x + feedback * y : x);
+      if (++w == size) w = 0;
+      out[f] = kDry ? x + mix * y : y;
+    }
+  }
+  line.setWritePointer(w);
+}
+
+}  // namespace quorvel::audio
