@@ -126,20 +126,21 @@ void Delay::process(const float* const* in, float* const* out, unsigned int chan
   echo<0>(in, out, used, frames);
 }
 
-// The echo loop, frames outer and channels inner. kChannels fixes the channel
-// count at compile time (0: any count, lanes kept in memory). The gains are
+// The echo loop, frames outer and channels inner, over `count` lanes (a
+// compile-time count keeps mono and stereo lanes in registers). The gains are
 // read for every sample, so a change reaches the very next one.
 template <unsigned int kChannels>
 void Delay::echo(const float* const* in, float* const* out, unsigned int channels,
                  unsigned int frames) noexcept {
+  const unsigned int count = kChannels > 0 ? kChannels : channels;
   Lane local[kChannels > 0 ? kChannels : 1];
   Lane* const lane = kChannels > 0 ? local : lanes.data();
-  const unsigned int count = kChannels > 0 ? kChannels : channels;
   for (unsigned int c = 0; c < count; ++c) {
     lane[c] = {buffers[c].data(), buffers[c].getReadPointer(), buffers[c].getWritePointer(), in[c],
                out[c]};
   }
   for (unsigned int f = 0; f < frames; ++f) {
+#pragma GCC unroll 2
     for (unsigned int c = 0; c < count; ++c) {
       Lane& l = lane[c];
       const float dry = dryMix.load();

@@ -37,6 +37,22 @@ inline float blend(float current, float next, float t) noexcept {
 // the next index, both folded into the ring. A non-finite position reads
 // index 0.
 inline float interpolateAt(const float* samples, int size, float position) noexcept {
+  // Within one ring of 0, the case of every swept read: floor by truncation
+  // (exact there, and at most one too high) and one fold of each index.
+  const float limit = static_cast<float>(size);
+  if (position > -limit && position < limit) {
+    const int t = static_cast<int>(position);
+    const float truncated = static_cast<float>(t);
+    const bool high = truncated > position;
+    const float base = high ? truncated - 1.0f : std::copysign(truncated, position);
+    int i = high ? t - 1 : t;
+    if (i < 0) i += size;
+    // A size that is not a float can let the bound round up: check exactly.
+    if (static_cast<unsigned int>(i) < static_cast<unsigned int>(size)) {
+      const int after = i + 1 == size ? 0 : i + 1;
+      return blend(samples[i], samples[after], position - base);
+    }
+  }
   if (!std::isfinite(position)) position = 0.0f;
   const float base = floorOf(position);
   // In single precision: for a negative position just below 0 this is exactly 1.

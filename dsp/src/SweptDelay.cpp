@@ -6,6 +6,7 @@
 
 #include "EffectSupport.hpp"
 #include "InterpolatedRead.hpp"
+#include "OscillatorStep.hpp"
 #include "quorvel/audio/DenormalScope.hpp"
 
 namespace quorvel::audio {
@@ -196,14 +197,14 @@ void SweptDelay::sweep(unsigned int channels, unsigned int count) noexcept {
   if (shape->sharedOscillator) {
     LFO& lfo = *lfos.front();
     for (unsigned int f = 0; f < count; ++f) {
-      const float v = lfo.process(lfoRate);
+      const float v = lfo.step(lfoRate);
       d[f] = sweptDelay(v, sweepWidth.load(), rate);
     }
     return;
   }
   for (unsigned int f = 0; f < count; ++f) {
     for (unsigned int c = 0; c < channels; ++c) {
-      const float v = lfos[c]->process(lfoRate);
+      const float v = lfos[c]->step(lfoRate);
       d[c * kChunkFrames + f] = sweptDelay(v, sweepWidth.load(), rate);
     }
   }
@@ -239,11 +240,14 @@ void SweptDelay::runLine(unsigned int channel, const float* in, float* out,
         if (++w == size) w = 0;
       }
     }
+    // Here every unreduced position lies in [0, 2 x length), where the
+    // reduction is one conditional subtraction: a loop without branches.
     float* const p = positions.data();
-    int r = first;
     for (unsigned int f = 0; f < count; ++f) {
-      p[f] = readPosition(r, d[f], fixed, length);
-      if (++r == size) r = 0;
+      const int r = first + static_cast<int>(f);
+      const int folded = r >= size ? r - size : r;
+      const float x = ((static_cast<float>(folded) - d[f]) - fixed) + length;
+      p[f] = x < length ? x : x - length;
     }
     float* const y = kDry ? delayed.data() : out;
     line.interpolate(p, y, count);

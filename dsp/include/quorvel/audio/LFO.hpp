@@ -45,6 +45,11 @@ class QUORVEL_DSP_API LFO {
   void resetPhase() noexcept { phase = 0.0f; }
 
  private:
+  friend class SweptDelay;
+  // process(), for the core's own processors: defined in a source-private
+  // header, so that it inlines there and is compiled only with the library.
+  inline float step(int sampleRate) noexcept;
+
   std::atomic<float> frequency{10.0f};
   std::atomic<float> amplitude{1.0f};
   std::atomic<float> offset{0.0f};
