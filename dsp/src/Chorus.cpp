@@ -22,12 +22,17 @@ const std::array<Parameter, 3> kParameters =
 
 ParameterTable table() noexcept { return {kParameters.data(), kParameters.size()}; }
 
-const SweptDelay::Design kDesign{
-    &kInfo, &table, kFixedDelay,
-    /*writeBeforeRead=*/false, /*sharedOscillator=*/false,
-    /*dryInOutput=*/true, /*mix=*/0.8f,
-    /*feedsBack=*/false, /*feedback=*/0.0f,
-    /*frequency=*/0.2f, /*sweepWidth=*/0.025f};
+const SweptDelay::Design kDesign{&kInfo,
+                                 &table,
+                                 kFixedDelay,
+                                 /*writeBeforeRead=*/false,
+                                 /*sharedOscillator=*/false,
+                                 /*dryInOutput=*/true,
+                                 /*mix=*/0.8f,
+                                 /*feedsBack=*/false,
+                                 /*feedback=*/0.0f,
+                                 /*frequency=*/0.2f,
+                                 /*sweepWidth=*/0.025f};
 
 }  // namespace
 

@@ -26,7 +26,9 @@ int checkedSize(int size) {
 }  // namespace
 
 CircularBuffer::CircularBuffer(int size)
-    : size(checkedSize(size)), buffer(static_cast<std::size_t>(size), 0.0f), readPointer(0),
+    : size(checkedSize(size)),
+      buffer(static_cast<std::size_t>(size), 0.0f),
+      readPointer(0),
       writePointer(0) {}
 
 float CircularBuffer::interpolate(float position) const noexcept {

@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "EffectSupport.hpp"
-#include "quorvel/audio/DenormalScope.hpp"
 #include "SharedParameters.hpp"
+#include "quorvel/audio/DenormalScope.hpp"
 
 namespace quorvel::audio {
 
@@ -17,11 +17,12 @@ const Delay& self(const Effect& effect) noexcept { return static_cast<const Dela
 const EffectInfo kInfo{"Delay", "Delay", "Applies a delay effect to the input audio signal."};
 
 const Parameter kParameters[] = {
-    {"enabled", "Enable or disable the delay effect.", "", ParameterType::Boolean, 0, 1, 1,
-     nullptr, [](const Effect& e) noexcept { return static_cast<double>(self(e).getIsEnabled()); },
+    {"enabled", "Enable or disable the delay effect.", "", ParameterType::Boolean, 0, 1, 1, nullptr,
+     [](const Effect& e) noexcept { return static_cast<double>(self(e).getIsEnabled()); },
      [](Effect& e, double v) noexcept { self(e).setIsEnabled(v != 0.0); }},
     {"delayMs", shared::kDelayTimeText, "ms", ParameterType::Integer, 0, 1000, 200,
-     &Delay::maxDelayMs, [](const Effect& e) noexcept { return static_cast<double>(self(e).getDelayMs()); },
+     &Delay::maxDelayMs,
+     [](const Effect& e) noexcept { return static_cast<double>(self(e).getDelayMs()); },
      [](Effect& e, double v) noexcept {
        self(e).setDelayMs(static_cast<unsigned int>(storedValue(ParameterType::Integer, v)));
      }},

@@ -22,12 +22,17 @@ const std::array<Parameter, 3> kParameters =
 
 ParameterTable table() noexcept { return {kParameters.data(), kParameters.size()}; }
 
-const SweptDelay::Design kDesign{
-    &kInfo, &table, kFixedDelay,
-    /*writeBeforeRead=*/false, /*sharedOscillator=*/false,
-    /*dryInOutput=*/true, /*mix=*/0.8f,
-    /*feedsBack=*/true, /*feedback=*/0.6f,
-    /*frequency=*/0.4f, /*sweepWidth=*/0.005f};
+const SweptDelay::Design kDesign{&kInfo,
+                                 &table,
+                                 kFixedDelay,
+                                 /*writeBeforeRead=*/false,
+                                 /*sharedOscillator=*/false,
+                                 /*dryInOutput=*/true,
+                                 /*mix=*/0.8f,
+                                 /*feedsBack=*/true,
+                                 /*feedback=*/0.6f,
+                                 /*frequency=*/0.4f,
+                                 /*sweepWidth=*/0.005f};
 
 }  // namespace
 

@@ -22,7 +22,8 @@ const EffectInfo kInfo{"PingPongDelay", "Ping Pong Delay",
 
 const Parameter kParameters[] = {
     {"enabled", "Enable or disable the ping-pong delay effect.", "", ParameterType::Boolean, 0, 1,
-     1, nullptr, [](const Effect& e) noexcept { return static_cast<double>(self(e).getIsEnabled()); },
+     1, nullptr,
+     [](const Effect& e) noexcept { return static_cast<double>(self(e).getIsEnabled()); },
      [](Effect& e, double v) noexcept { self(e).setIsEnabled(v != 0.0); }},
     {"delayMs", shared::kDelayTimeText, "ms", ParameterType::Integer, 1, 1000, 200,
      &Delay::maxDelayMs,

@@ -62,8 +62,7 @@ float sweptDelay(float v, float sweepWidth, float sampleRate) noexcept {
 // fixedDelay behind and never wrap round to the front of the line). Reads
 // that come before their own frame's write also need the fixed delay to
 // exceed the chunk, so that they never reach the chunk's earlier writes.
-bool sweepStaysBehind(const float* d, unsigned int count, float fixedDelay,
-                      float length) noexcept {
+bool sweepStaysBehind(const float* d, unsigned int count, float fixedDelay, float length) noexcept {
   const float limit = length - fixedDelay - static_cast<float>(count) - 4.0f;
   bool inside = true;
   for (unsigned int f = 0; f < count; ++f) inside &= (d[f] >= 0.0f) & (d[f] <= limit);

@@ -22,12 +22,17 @@ const std::array<Parameter, 3> kParameters =
 
 ParameterTable table() noexcept { return {kParameters.data(), kParameters.size()}; }
 
-const SweptDelay::Design kDesign{
-    &kInfo, &table, kFixedDelay,
-    /*writeBeforeRead=*/true, /*sharedOscillator=*/true,
-    /*dryInOutput=*/false, /*mix=*/0.0f,
-    /*feedsBack=*/false, /*feedback=*/0.0f,
-    /*frequency=*/4.0f, /*sweepWidth=*/0.01f};
+const SweptDelay::Design kDesign{&kInfo,
+                                 &table,
+                                 kFixedDelay,
+                                 /*writeBeforeRead=*/true,
+                                 /*sharedOscillator=*/true,
+                                 /*dryInOutput=*/false,
+                                 /*mix=*/0.0f,
+                                 /*feedsBack=*/false,
+                                 /*feedback=*/0.0f,
+                                 /*frequency=*/4.0f,
+                                 /*sweepWidth=*/0.01f};
 
 }  // namespace
 

@@ -1,8 +1,8 @@
 #include "quorvel/audioeffects/AudioEffectsNodeFactory.hpp"
 
 #include "quorvel/nodes/ChorusNode.hpp"
-#include "quorvel/nodes/EffectControls.hpp"
 #include "quorvel/nodes/DelayNode.hpp"
+#include "quorvel/nodes/EffectControls.hpp"
 #include "quorvel/nodes/FlangerNode.hpp"
 #include "quorvel/nodes/PingPongDelayNode.hpp"
 #include "quorvel/nodes/VibratoNode.hpp"

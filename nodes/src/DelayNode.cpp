@@ -22,18 +22,12 @@ bool DelayNode::getIsEnabled() const noexcept { return internals->effect.getIsEn
 float DelayNode::getDryMix() const noexcept { return internals->effect.getDryMix(); }
 float DelayNode::getWetMix() const noexcept { return internals->effect.getWetMix(); }
 unsigned int DelayNode::getDelayMs() const noexcept { return internals->effect.getDelayMs(); }
-float DelayNode::getFeedbackLevel() const noexcept {
-  return internals->effect.getFeedbackLevel();
-}
+float DelayNode::getFeedbackLevel() const noexcept { return internals->effect.getFeedbackLevel(); }
 
-void DelayNode::setIsEnabled(bool isEnabled) noexcept {
-  internals->effect.setIsEnabled(isEnabled);
-}
+void DelayNode::setIsEnabled(bool isEnabled) noexcept { internals->effect.setIsEnabled(isEnabled); }
 void DelayNode::setDryMix(float dryMix) noexcept { internals->effect.setDryMix(dryMix); }
 void DelayNode::setWetMix(float wetMix) noexcept { internals->effect.setWetMix(wetMix); }
-void DelayNode::setDelayMs(unsigned int delayMs) noexcept {
-  internals->effect.setDelayMs(delayMs);
-}
+void DelayNode::setDelayMs(unsigned int delayMs) noexcept { internals->effect.setDelayMs(delayMs); }
 void DelayNode::setFeedbackLevel(float feedbackLevel) noexcept {
   internals->effect.setFeedbackLevel(feedbackLevel);
 }

@@ -25,12 +25,13 @@ QVAnyMap propertySchema(const audio::Parameter& parameter) {
                       {PROPERTY_FIELD_READ_ONLY, QVAny(false)},
                       {PROPERTY_FIELD_DEFAULT_VALUE, QVAny(parameter.defaultValue != 0.0)}};
     case ParameterType::Integer:
-      return QVAnyMap{{PROPERTY_FIELD_DESCRIPTION, description},
-                      {PROPERTY_FIELD_TYPE, QVAny(PROPERTY_TYPE_INT)},
-                      {PROPERTY_FIELD_DEFAULT_VALUE, QVAny(static_cast<int>(parameter.defaultValue))},
-                      {PROPERTY_FIELD_MIN_VALUE, QVAny(static_cast<int>(parameter.minimum))},
-                      {PROPERTY_FIELD_MAX_VALUE, QVAny(static_cast<int>(parameter.maximum))},
-                      {PROPERTY_FIELD_READ_ONLY, QVAny(false)}};
+      return QVAnyMap{
+          {PROPERTY_FIELD_DESCRIPTION, description},
+          {PROPERTY_FIELD_TYPE, QVAny(PROPERTY_TYPE_INT)},
+          {PROPERTY_FIELD_DEFAULT_VALUE, QVAny(static_cast<int>(parameter.defaultValue))},
+          {PROPERTY_FIELD_MIN_VALUE, QVAny(static_cast<int>(parameter.minimum))},
+          {PROPERTY_FIELD_MAX_VALUE, QVAny(static_cast<int>(parameter.maximum))},
+          {PROPERTY_FIELD_READ_ONLY, QVAny(false)}};
     case ParameterType::Float: break;
   }
   return QVAnyMap{{PROPERTY_FIELD_DESCRIPTION, description},
