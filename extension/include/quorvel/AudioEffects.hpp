@@ -1,9 +1,9 @@
 #pragma once
 
-// Everything an application needs to use the effects library: the DSP core (delay lines,
-// oscillators, the five effect processors), the host types with node-type descriptors and their
-// vocabulary, the effect nodes, and the extension with its factory and load
-// entry points.
+// Everything an application needs to use the effects library: the DSP core
+// (delay lines, oscillators, the five effect processors), the host types with
+// node-type descriptors and their vocabulary, the effect nodes, and the
+// extension with its factory and load entry points.
 #include "quorvel/QuorvelSDK.hpp"
 #include "quorvel/audio/Chorus.hpp"
 #include "quorvel/audio/CircularBuffer.hpp"
