@@ -11,31 +11,11 @@ namespace quorvel::audio {
 
 namespace {
 
-Delay& self(Effect& effect) noexcept { return static_cast<Delay&>(effect); }
-const Delay& self(const Effect& effect) noexcept { return static_cast<const Delay&>(effect); }
-
 const EffectInfo kInfo{"Delay", "Delay", "Applies a delay effect to the input audio signal."};
 
-const Parameter kParameters[] = {
-    {"enabled", "Enable or disable the delay effect.", "", ParameterType::Boolean, 0, 1, 1, nullptr,
-     [](const Effect& e) noexcept { return static_cast<double>(self(e).getIsEnabled()); },
-     [](Effect& e, double v) noexcept { self(e).setIsEnabled(v != 0.0); }},
-    {"delayMs", shared::kDelayTimeText, "ms", ParameterType::Integer, 0, 1000, 200,
-     &Delay::maxDelayMs,
-     [](const Effect& e) noexcept { return static_cast<double>(self(e).getDelayMs()); },
-     [](Effect& e, double v) noexcept {
-       self(e).setDelayMs(static_cast<unsigned int>(storedValue(ParameterType::Integer, v)));
-     }},
-    {"dryMix", shared::kDryMixText, "", ParameterType::Float, 0, 1, 0.7, nullptr,
-     [](const Effect& e) noexcept { return static_cast<double>(self(e).getDryMix()); },
-     [](Effect& e, double v) noexcept { self(e).setDryMix(static_cast<float>(v)); }},
-    {"wetMix", shared::kWetMixText, "", ParameterType::Float, 0, 1, 0.3, nullptr,
-     [](const Effect& e) noexcept { return static_cast<double>(self(e).getWetMix()); },
-     [](Effect& e, double v) noexcept { self(e).setWetMix(static_cast<float>(v)); }},
-    {"feedbackLevel", shared::kFeedbackText, "", ParameterType::Float, 0, 0.99, 0.2, nullptr,
-     [](const Effect& e) noexcept { return static_cast<double>(self(e).getFeedbackLevel()); },
-     [](Effect& e, double v) noexcept { self(e).setFeedbackLevel(static_cast<float>(v)); }},
-};
+// A delay of 0 ms bypasses the effect, so the range starts there.
+const std::array<Parameter, 5> kParameters =
+    detail::echoParameters<Delay>("Enable or disable the delay effect.", 0);
 
 }  // namespace
 
@@ -49,9 +29,7 @@ Delay::Delay(unsigned int channels) : numChannels(channels), lanes(channels) {
 
 const EffectInfo& Delay::typeInfo() noexcept { return kInfo; }
 
-ParameterTable Delay::parameterTable() noexcept {
-  return {kParameters, sizeof kParameters / sizeof kParameters[0]};
-}
+ParameterTable Delay::parameterTable() noexcept { return {kParameters.data(), kParameters.size()}; }
 
 unsigned int Delay::delayInSamples(unsigned int sampleRate, unsigned int delayMs) noexcept {
   const double samples =

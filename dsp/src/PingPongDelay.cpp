@@ -12,35 +12,12 @@ namespace quorvel::audio {
 
 namespace {
 
-PingPongDelay& self(Effect& effect) noexcept { return static_cast<PingPongDelay&>(effect); }
-const PingPongDelay& self(const Effect& effect) noexcept {
-  return static_cast<const PingPongDelay&>(effect);
-}
-
 const EffectInfo kInfo{"PingPongDelay", "Ping Pong Delay",
                        "Applies a ping pong delay effect to the input audio signal."};
 
-const Parameter kParameters[] = {
-    {"enabled", "Enable or disable the ping-pong delay effect.", "", ParameterType::Boolean, 0, 1,
-     1, nullptr,
-     [](const Effect& e) noexcept { return static_cast<double>(self(e).getIsEnabled()); },
-     [](Effect& e, double v) noexcept { self(e).setIsEnabled(v != 0.0); }},
-    {"delayMs", shared::kDelayTimeText, "ms", ParameterType::Integer, 1, 1000, 200,
-     &Delay::maxDelayMs,
-     [](const Effect& e) noexcept { return static_cast<double>(self(e).getDelayMs()); },
-     [](Effect& e, double v) noexcept {
-       self(e).setDelayMs(static_cast<unsigned int>(storedValue(ParameterType::Integer, v)));
-     }},
-    {"dryMix", shared::kDryMixText, "", ParameterType::Float, 0, 1, 0.7, nullptr,
-     [](const Effect& e) noexcept { return static_cast<double>(self(e).getDryMix()); },
-     [](Effect& e, double v) noexcept { self(e).setDryMix(static_cast<float>(v)); }},
-    {"wetMix", shared::kWetMixText, "", ParameterType::Float, 0, 1, 0.3, nullptr,
-     [](const Effect& e) noexcept { return static_cast<double>(self(e).getWetMix()); },
-     [](Effect& e, double v) noexcept { self(e).setWetMix(static_cast<float>(v)); }},
-    {"feedbackLevel", shared::kFeedbackText, "", ParameterType::Float, 0, 0.99, 0.2, nullptr,
-     [](const Effect& e) noexcept { return static_cast<double>(self(e).getFeedbackLevel()); },
-     [](Effect& e, double v) noexcept { self(e).setFeedbackLevel(static_cast<float>(v)); }},
-};
+// The shortest delay the host schema publishes is 1 ms.
+const std::array<Parameter, 5> kParameters =
+    detail::echoParameters<PingPongDelay>("Enable or disable the ping-pong delay effect.", 1);
 
 // The two cross-fed lines with the block's gains. Each call runs one
 // channel of one frame at the shared index; the left channel goes first in
@@ -77,7 +54,7 @@ PingPongDelay::PingPongDelay()
 const EffectInfo& PingPongDelay::typeInfo() noexcept { return kInfo; }
 
 ParameterTable PingPongDelay::parameterTable() noexcept {
-  return {kParameters, sizeof kParameters / sizeof kParameters[0]};
+  return {kParameters.data(), kParameters.size()};
 }
 
 double PingPongDelay::tailSamples(unsigned int rate, double level) const noexcept {
