@@ -1,7 +1,10 @@
 // `quorvel-fx apply` against the nodes driven directly, and its options.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
+#include <quorvel/audio/Effect.hpp>
 #include <string>
 #include <vector>
 
@@ -136,8 +139,15 @@ TEST_F(ApplyTest, TailLengths) {
   const TailCase cases[] = {
       {{"--tail", "0"}, {"Delay"}, 0.0},
       {{"--tail", "0.25"}, {"Delay"}, 0.25},
-      // 100 ms with feedback 0.5 decays 60 dB after 10 round trips: 1.0 s + 0.1 s.
-      {{}, {"Delay", "delayMs=100", "feedbackLevel=0.5"}, 1.1},
+      // 100 ms, wet 0.3, feedback 0.5: echo k has gain 0.3 x 0.5^(k-1), so the
+      // ninth (0.00117) is the last above -60 dB and ends the tail at 0.9 s.
+      {{}, {"Delay", "delayMs=100", "feedbackLevel=0.5"}, 0.9},
+      // Tails add up along the chain: a ping-pong echo without feedback rings
+      // for its two lines, 2 x 50 ms, after the delay's 0.9 s.
+      {{},
+       {"Delay", "delayMs=100", "feedbackLevel=0.5", "PingPongDelay", "delayMs=50",
+        "feedbackLevel=0"},
+       1.0},
       // A disabled delay rings for nothing.
       {{}, {"Delay", "enabled=false"}, 0.0},
       // Near-unity feedback is capped at ten seconds.
@@ -151,6 +161,40 @@ TEST_F(ApplyTest, TailLengths) {
               inputFrames + static_cast<std::size_t>(std::llround(tail.seconds * kRate)))
         << tail.chain[0] << " " << (tail.options.empty() ? "default" : tail.options[1]);
   }
+}
+
+// What the effect library says the effect of `reference` rings for at kRate,
+// down to -60 dB.
+double libraryTail(const ReferenceEffect& reference) {
+  const std::unique_ptr<quorvel::audio::Effect> effect =
+      quorvel::audio::makeEffect(reference.subtype, 2);
+  for (const auto& [key, value] : reference.settings) {
+    const double number = value.type() == QVAny::Type::Bool ? QVAny::convert<bool>(value)
+                                                            : QVAny::convert<float>(value);
+    EXPECT_TRUE(effect->set(key, number)) << reference.subtype << "." << key;
+  }
+  return effect->tailSamples(kRate, 0.001);
+}
+
+TEST_F(ApplyTest, DefaultTailIsWhatTheLibrarySaysEachEffectRingsFor) {
+  const std::size_t inputFrames = SoundFiles::read(input).frames();
+  std::vector<std::string> everything;
+  double total = 0.0;
+  for (const EffectCase& effect : everyEffect()) {
+    SCOPED_TRACE(effect.reference.subtype);
+    const double tail = libraryTail(effect.reference);
+    ASSERT_GT(tail, 0.0);
+    const auto outcome = FxRunner::run(applyArgs({}, input, dir.file("one.wav"), effect.words));
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(SoundFiles::read(dir.file("one.wav")).frames(),
+              inputFrames + static_cast<std::size_t>(std::ceil(tail)));
+    everything.insert(everything.end(), effect.words.begin(), effect.words.end());
+    total += tail;
+  }
+  const auto chain = FxRunner::run(applyArgs({}, input, dir.file("all.wav"), everything));
+  ASSERT_EQ(chain.exitCode, 0) << chain.err;
+  EXPECT_EQ(SoundFiles::read(dir.file("all.wav")).frames(),
+            inputFrames + static_cast<std::size_t>(std::ceil(std::min(total, 10.0 * kRate))));
 }
 
 TEST_F(ApplyTest, ContainerFollowsTheExtension) {

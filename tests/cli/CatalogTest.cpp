@@ -1,7 +1,9 @@
 // `list`, `describe`, `--help` and `--version`.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <quorvel/audio/Effect.hpp>
 #include <set>
 #include <string>
 
@@ -61,6 +63,51 @@ TEST(CatalogTest, DescribeJsonGivesDefaultsAndRanges) {
   EXPECT_EQ(parameter(chorusDetail, "frequency").at("default"), 0.2);
   EXPECT_EQ(parameter(chorusDetail, "enabled").at("default"), true);
   EXPECT_EQ(parameter(chorusDetail, "frequency").at("setThrough"), "setter");
+}
+
+// The tool keeps no parameter facts of its own: `describe` shows each
+// effect's table, in table order, as the library publishes it.
+TEST(CatalogTest, DescribeShowsTheLibrarysParameterTables) {
+  using quorvel::audio::ParameterType;
+  for (const quorvel::audio::EffectInfo* info : quorvel::audio::effectTypes()) {
+    const std::string name(info->name);
+    SCOPED_TRACE(name);
+    const auto outcome = FxRunner::run({"describe", name, "--json"});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    const json detail = json::parse(outcome.out);
+    EXPECT_EQ(detail.at("displayName"), std::string(info->displayName));
+    const json& shown = detail.at("parameters");
+    const auto table = quorvel::audio::makeEffect(name, 2)->parameters();
+    ASSERT_EQ(shown.size(), table.size());
+    for (std::size_t i = 0; i < table.size(); ++i) {
+      const quorvel::audio::Parameter& parameter = table[i];
+      const json& entry = shown[i];
+      SCOPED_TRACE(std::string(parameter.key));
+      EXPECT_EQ(entry.at("name"), std::string(parameter.key));
+      EXPECT_EQ(entry.at("description"), std::string(parameter.description));
+      EXPECT_EQ(entry.value("unit", ""), std::string(parameter.unit));
+      EXPECT_EQ(entry.at("type"), parameter.type == ParameterType::Boolean   ? "boolean"
+                                  : parameter.type == ParameterType::Integer ? "int"
+                                                                             : "float");
+      if (parameter.type == ParameterType::Boolean) {
+        EXPECT_EQ(entry.at("default"), parameter.defaultValue != 0.0);
+        EXPECT_FALSE(entry.contains("min"));
+        continue;
+      }
+      // Floats are shown as the shortest decimal of the float the effect stores.
+      const auto asStored = [&](double value) {
+        return parameter.type == ParameterType::Float
+                   ? static_cast<double>(static_cast<float>(value))
+                   : value;
+      };
+      for (const auto& [field, value] :
+           {std::pair<const char*, double>{"default", parameter.defaultValue},
+            {"min", parameter.minimum},
+            {"max", parameter.maximum}}) {
+        EXPECT_EQ(asStored(entry.at(field).get<double>()), asStored(value)) << field;
+      }
+    }
+  }
 }
 
 TEST(CatalogTest, HelpAndVersion) {

@@ -121,6 +121,44 @@ TEST_F(ErrorTest, ChannelLayoutsTheNodesRefuse) {
   expectFailure({fast, output, "Delay", "delayMs=800"}, kUsage, "delayMs=800");
 }
 
+// Each effect's delay line holds 48000 samples whatever the rate, so what
+// fits shrinks as the rate grows, and each effect's fixed delay takes its
+// own share: the chorus reads 1002 samples back, the flanger 2, the vibrato 1.
+TEST_F(ErrorTest, SettingsBeyondTheDelayLineAtTheFileRate) {
+  const std::string fast = dir.file("fast.wav");
+  SoundFiles::write(fast, SoundFiles::testSignal(2, 96000, 0.05));
+  const std::string at96k = " does not fit the delay line at 96000 Hz ";
+  expectFailure({fast, output, "Delay", "delayMs=501"}, kUsage,
+                "fast.wav: Delay: delayMs=501" + at96k + "(at most 500 ms)");
+  expectFailure({fast, output, "PingPongDelay", "delayMs=800"}, kUsage,
+                "PingPongDelay: delayMs=800" + at96k + "(at most 500 ms)");
+  expectFailure({fast, output, "Chorus", "sweepWidth=0.49"}, kUsage,
+                "Chorus: sweepWidth=0.49" + at96k + "(at most 0.489 s)");
+  expectFailure({fast, output, "Vibrato", "sweepWidth=0.5"}, kUsage,
+                "Vibrato: sweepWidth=0.5" + at96k + "(at most 0.499 s)");
+  // A later effect of the chain is checked as well as the first.
+  expectFailure({fast, output, "Flanger", "Chorus", "sweepWidth=0.4999"}, kUsage,
+                "Chorus: sweepWidth=0.4999");
+
+  // The limits shown do fit.
+  for (const std::vector<std::string>& fits : {std::vector<std::string>{"Delay", "delayMs=500"},
+                                               {"PingPongDelay", "delayMs=500"},
+                                               {"Chorus", "sweepWidth=0.489"},
+                                               {"Flanger", "sweepWidth=0.49"},
+                                               {"Vibrato", "sweepWidth=0.499"}}) {
+    std::vector<std::string> args{"apply", "--tail", "0", fast, dir.file("fits.wav")};
+    args.insert(args.end(), fits.begin(), fits.end());
+    const auto outcome = FxRunner::run(args);
+    EXPECT_EQ(outcome.exitCode, 0) << fits[0] << " " << fits[1] << ": " << outcome.err;
+  }
+
+  // At 768 kHz even the default delay is too long.
+  const std::string fastest = dir.file("fastest.wav");
+  SoundFiles::write(fastest, SoundFiles::testSignal(2, 768000, 0.01));
+  expectFailure({fastest, output, "Delay"}, kUsage,
+                "Delay: delayMs=200 does not fit the delay line at 768000 Hz (at most 62 ms)");
+}
+
 TEST_F(ErrorTest, UnwritableOutput) {
   expectFailure({stereo, dir.file("no/such/folder/out.wav"), "Delay"}, kIo, "no/such/folder");
   const std::string folder = dir.file("folder.wav");

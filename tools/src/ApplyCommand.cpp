@@ -1,22 +1,15 @@
-#include "ApplyCommand.hpp"
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <stdexcept>
 
-#include "AudioFileReader.hpp"
-#include "AudioFileWriter.hpp"
-#include "ChainArguments.hpp"
-#include "ChainRenderer.hpp"
-#include "CliError.hpp"
+#include "AudioFiles.hpp"
+#include "Chain.hpp"
+#include "CommandLine.hpp"
+#include "Commands.hpp"
 #include "EffectCatalog.hpp"
-#include "EffectChain.hpp"
-#include "OutputFormat.hpp"
-#include "ProgressBar.hpp"
-#include "TailEstimator.hpp"
-#include "ValueParser.hpp"
+#include "TerminalOutput.hpp"
 
 namespace quorvelfx {
 namespace {
@@ -55,9 +48,9 @@ std::string formatted(const char* format, double value) {
   return text;
 }
 
-void printSummary(const ApplyCommand::Options& options, const EffectChain& chain,
-                  const OutputFormat& format, const RenderStats& stats, unsigned int sampleRate,
-                  double wallSeconds, std::uint64_t clipped) {
+void printSummary(const ApplyOptions& options, const EffectChain& chain, const OutputFormat& format,
+                  const RenderStats& stats, unsigned int sampleRate, double wallSeconds,
+                  std::uint64_t clipped) {
   // Speed counts the whole run (decoding, effects, encoding), as a user
   // waiting for the file experiences it.
   const double audioSeconds = static_cast<double>(stats.frames) / sampleRate;
@@ -73,7 +66,7 @@ void printSummary(const ApplyCommand::Options& options, const EffectChain& chain
 
 }  // namespace
 
-int ApplyCommand::run(const Options& options) {
+int runApply(const ApplyOptions& options) {
   const unsigned int block = parseBlock(options.block);
   const bool tailGiven = !options.tail.empty();
   const double tailOption = tailGiven ? parseTail(options.tail) : 0.0;
@@ -94,9 +87,9 @@ int ApplyCommand::run(const Options& options) {
   } catch (const CliError& refused) {
     throw CliError(refused.code(), options.input + ": " + refused.what());
   }
-  const double tailSeconds =
-      tailGiven ? tailOption : TailEstimator::chainSeconds(chain, sampleRate);
-  const auto tailFrames = static_cast<std::uint64_t>(std::llround(tailSeconds * sampleRate));
+  const std::uint64_t tailFrames =
+      tailGiven ? static_cast<std::uint64_t>(std::llround(tailOption * sampleRate))
+                : chain.tailFrames(sampleRate);
 
   AudioFileWriter writer(options.output, format, sampleRate, channels);
   const std::uint64_t total = reader.frames() + tailFrames;

@@ -1,16 +1,135 @@
 #include "EffectCatalog.hpp"
 
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <nlohmann/json.hpp>
 #include <quorvel/AudioEffects.hpp>
+#include <quorvel/QVAnyMap.hpp>
+#include <quorvel/nodes/EffectControls.hpp>
+#include <utility>
 
-#include "CliError.hpp"
+#include "CommandLine.hpp"
+#include "Commands.hpp"
+#include "TerminalOutput.hpp"
 
 namespace quorvelfx {
+namespace {
+
+namespace fx = quorvel::extensions::audioeffects;
+using quorvel::QVAny;
+using quorvel::audio::ParameterType;
+using Json = nlohmann::ordered_json;
+
+// A table bound as an unsigned whole number; the effects store integers unsigned.
+unsigned int wholeBound(double bound) {
+  if (!(bound > 0.0)) return 0;
+  return bound >= 4294967295.0 ? 4294967295u : static_cast<unsigned int>(bound);
+}
+
+// `value` in the QVAny kind the host property of a parameter of `type` holds.
+QVAny hostValue(ParameterType type, double value) {
+  switch (type) {
+    case ParameterType::Boolean: return QVAny(value != 0.0);
+    case ParameterType::Integer: return QVAny(wholeBound(value));
+    case ParameterType::Float: break;
+  }
+  return QVAny(static_cast<float>(value));
+}
+
+// The parameters of the effect behind `probe`, copied so that they outlive it.
+std::vector<EffectParameter> readTable(quorvel::Node& probe) {
+  std::vector<EffectParameter> parameters;
+  const quorvel::audio::EffectControls* controls = fx::effectControls(probe);
+  if (controls == nullptr) return parameters;
+  for (const quorvel::audio::Parameter& entry : controls->parameters()) {
+    const std::string key(entry.key);
+    parameters.push_back(EffectParameter{
+        key, std::string(entry.description), std::string(entry.unit), entry.type, entry.minimum,
+        entry.maximum, entry.defaultValue, entry.maximumAt != nullptr, probe.hasProperty(key)});
+  }
+  return parameters;
+}
+
+}  // namespace
+
+const char* EffectParameter::typeName() const noexcept {
+  switch (type) {
+    case ParameterType::Boolean: return "boolean";
+    case ParameterType::Integer: return "int";
+    case ParameterType::Float: break;
+  }
+  return "float";
+}
+
+double EffectParameter::parse(const std::string& text) const {
+  switch (type) {
+    case ParameterType::Boolean: return ValueParser::parseBool(text) ? 1.0 : 0.0;
+    case ParameterType::Integer:
+      return ValueParser::parseUnsigned(text, wholeBound(minimum), wholeBound(maximum));
+    case ParameterType::Float: break;
+  }
+  return ValueParser::parseFloat(text, static_cast<float>(minimum), static_cast<float>(maximum));
+}
+
+std::string EffectParameter::format(double value) const {
+  if (type == ParameterType::Boolean) return value != 0.0 ? "true" : "false";
+  char text[32];
+  if (type == ParameterType::Integer) {
+    std::snprintf(text, sizeof text, "%.0f", value);
+  } else {
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(static_cast<float>(value)));
+  }
+  return text;
+}
+
+EffectType::EffectType(std::shared_ptr<quorvel::NodeFactory> factory, quorvel::NodeTypeInfo info)
+    : factory_(std::move(factory)), info_(std::move(info)) {
+  std::unique_ptr<quorvel::Node> probe = create();
+  parameters_ = readTable(*probe);
+}
+
+bool EffectType::matches(const std::string& name) const {
+  const std::string wanted = ValueParser::lowercase(name);
+  return wanted == ValueParser::lowercase(info_.subtype) ||
+         wanted == ValueParser::lowercase(fqName());
+}
+
+const EffectParameter* EffectType::findParameter(const std::string& name) const {
+  const std::string wanted = ValueParser::lowercase(name);
+  for (const EffectParameter& parameter : parameters_) {
+    if (ValueParser::lowercase(parameter.key) == wanted) return &parameter;
+  }
+  return nullptr;
+}
+
+std::unique_ptr<quorvel::Node> EffectType::create() const {
+  std::unique_ptr<quorvel::Node> node(factory_->createNode(fqName(), quorvel::QVAnyMap{}));
+  if (!node) throw CliError(kExitProcessing, fqName() + ": the node factory created no node");
+  return node;
+}
+
+// A host property goes through the host API, as any host would set it; the
+// rest only exists on the effect's control side.
+void EffectType::set(quorvel::Node& node, const EffectParameter& parameter, double value) const {
+  const std::string what =
+      shortName() + ": " + parameter.key + "=" + parameter.format(value) + ": ";
+  if (parameter.hostProperty) {
+    const quorvel::Result<void> result =
+        node.setValue(parameter.key, hostValue(parameter.type, value));
+    if (!result.isSuccess()) throw CliError(kExitUsage, what + result.error());
+    return;
+  }
+  quorvel::audio::EffectControls* controls = fx::effectControls(node);
+  if (controls == nullptr || !controls->set(parameter.key, value)) {
+    throw CliError(kExitUsage, what + "the node has no such parameter");
+  }
+}
 
 EffectCatalog EffectCatalog::load() {
   quorvel::ExtensionManager& manager = quorvel::ExtensionManager::getInstance();
-  if (!manager.getExtension("AudioEffects")) {
-    quorvel::extensions::audioeffects::AudioEffectsExtension::load();
-  }
+  if (!manager.getExtension("AudioEffects")) fx::AudioEffectsExtension::load();
   EffectCatalog catalog;
   for (const auto& extension : manager.getExtensions()) {
     std::shared_ptr<quorvel::NodeFactory> factory = extension->getNodeFactory();
@@ -36,6 +155,151 @@ std::string EffectCatalog::names() const {
     text += type.shortName();
   }
   return text.empty() ? "none registered" : text;
+}
+
+// `list` and `describe`: JSON views whose keys keep the descriptors'
+// insertion order, and text built from the same views.
+namespace {
+
+// The shortest decimal that reads back as the same float, so 0.7f prints as
+// 0.7 rather than 0.699999988079071.
+double shortestDecimal(float value) {
+  char text[32];
+  for (int digits = 6; digits <= 9; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+    if (std::strtof(text, nullptr) == value) break;
+  }
+  return std::strtod(text, nullptr);
+}
+
+Json number(const EffectParameter& parameter, double value) {
+  switch (parameter.type) {
+    case ParameterType::Boolean: return value != 0.0;
+    case ParameterType::Integer: return static_cast<std::uint64_t>(wholeBound(value));
+    case ParameterType::Float: break;
+  }
+  return shortestDecimal(static_cast<float>(value));
+}
+
+// A host value as JSON: null, boolean, number, string or object; functions become null.
+Json fromValue(const QVAny& value);
+
+Json fromMap(const quorvel::QVAnyMap& map) {
+  Json object = Json::object();
+  for (const auto& [key, value] : map) object[key] = fromValue(value);
+  return object;
+}
+
+Json fromValue(const QVAny& value) {
+  using Type = QVAny::Type;
+  switch (value.type()) {
+    case Type::Bool: return QVAny::convert<bool>(value);
+    case Type::Int: return QVAny::convert<int>(value);
+    case Type::UInt: return QVAny::convert<unsigned int>(value);
+    case Type::Float: return shortestDecimal(QVAny::convert<float>(value));
+    case Type::String: return QVAny::convert<std::string>(value);
+    case Type::Map: return fromMap(QVAny::convert<quorvel::QVAnyMap>(value));
+    default: return nullptr;
+  }
+}
+
+// Name, type, subtype, displayName, description and categories.
+Json summary(const EffectType& type) {
+  const quorvel::NodeTypeInfo& info = type.info();
+  Json object = Json::object();
+  object["name"] = type.fqName();
+  object["type"] = info.type;
+  object["subtype"] = info.subtype;
+  object["displayName"] = info.displayName;
+  object["description"] = info.description;
+  object["categories"] = info.categories;
+  return object;
+}
+
+// summary() plus the settable parameters with defaults and ranges and the
+// descriptor's configuration, properties, actions and events schemas.
+Json detail(const EffectType& type) {
+  Json object = summary(type);
+  Json parameters = Json::array();
+  for (const EffectParameter& parameter : type.parameters()) {
+    Json entry = Json::object();
+    entry["name"] = parameter.key;
+    entry["type"] = parameter.typeName();
+    entry["description"] = parameter.description;
+    if (!parameter.unit.empty()) entry["unit"] = parameter.unit;
+    entry["default"] = number(parameter, parameter.defaultValue);
+    if (parameter.type != ParameterType::Boolean) {
+      entry["min"] = number(parameter, parameter.minimum);
+      entry["max"] = number(parameter, parameter.maximum);
+    }
+    entry["setThrough"] = parameter.hostProperty ? "property" : "setter";
+    parameters.push_back(entry);
+  }
+  object["parameters"] = parameters;
+  const quorvel::NodeTypeInfo& info = type.info();
+  object["configuration"] = fromMap(info.configuration);
+  object["properties"] = fromMap(info.properties);
+  object["actions"] = fromMap(info.actions);
+  object["events"] = fromMap(info.events);
+  return object;
+}
+
+std::string joined(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : ", ") + word;
+  return text;
+}
+
+}  // namespace
+
+int runList(bool json) {
+  const EffectCatalog catalog = EffectCatalog::load();
+  if (json) {
+    Json types = Json::array();
+    for (const EffectType& type : catalog.types()) types.push_back(summary(type));
+    std::cout << types.dump(2) << std::endl;
+    return kExitSuccess;
+  }
+  TextTable table({"NAME", "DISPLAY NAME", "CATEGORIES", "DESCRIPTION"});
+  for (const EffectType& type : catalog.types()) {
+    table.add({type.fqName(), type.info().displayName, joined(type.info().categories),
+               type.info().description});
+  }
+  table.print(std::cout);
+  return kExitSuccess;
+}
+
+int runDescribe(const std::string& typeName, bool json) {
+  const EffectCatalog catalog = EffectCatalog::load();
+  const EffectType& type = catalog.find(typeName);
+  const Json view = detail(type);
+  if (json) {
+    std::cout << view.dump(2) << std::endl;
+    return kExitSuccess;
+  }
+  std::cout << type.fqName() << " (" << type.info().displayName << ")\n"
+            << "  " << type.info().description << "\n"
+            << "  categories: " << joined(type.info().categories) << "\n\n";
+  if (type.parameters().empty()) {
+    std::cout << "  no parameters\n";
+    return kExitSuccess;
+  }
+  TextTable table({"PARAMETER", "TYPE", "DEFAULT", "RANGE", "UNIT", "SET THROUGH", "DESCRIPTION"});
+  for (const Json& parameter : view["parameters"]) {
+    const bool numeric = parameter.contains("min");
+    table.add({parameter["name"].get<std::string>(), parameter["type"].get<std::string>(),
+               parameter["default"].dump(),
+               numeric ? parameter["min"].dump() + " .. " + parameter["max"].dump() : "",
+               parameter.value("unit", ""), parameter["setThrough"].get<std::string>(),
+               parameter["description"].get<std::string>()});
+  }
+  table.print(std::cout, 2);
+  std::cout << "\nexample: quorvel-fx apply in.wav out.wav " << type.shortName();
+  for (const EffectParameter& parameter : type.parameters()) {
+    std::cout << ' ' << parameter.key << '=' << parameter.format(parameter.defaultValue);
+  }
+  std::cout << std::endl;
+  return kExitSuccess;
 }
 
 }  // namespace quorvelfx

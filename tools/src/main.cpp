@@ -3,20 +3,16 @@
 #include <iostream>
 #include <string>
 
-#include "ApplyCommand.hpp"
-#include "CatalogCommands.hpp"
-#include "CliError.hpp"
-#include "DemoCommand.hpp"
-#include "HelpText.hpp"
-#include "InterruptCleanup.hpp"
+#include "AudioFiles.hpp"
+#include "CommandLine.hpp"
+#include "Commands.hpp"
+#include "TerminalOutput.hpp"
 
 #ifndef QUORVEL_FX_VERSION
 #define QUORVEL_FX_VERSION "0.0.0"
 #endif
 
 namespace {
-
-using quorvelfx::ApplyCommand;
 
 int fail(int code, const std::string& message) {
   std::cerr << "quorvel-fx: error: " << message << std::endl;
@@ -29,14 +25,14 @@ int main(int argc, char** argv) {
   quorvelfx::InterruptCleanup::install();
 
   CLI::App app{
-      "quorvel-fx: run audio files through the AudioEffects nodes (Delay, PingPongDelay,\n"
-      "Chorus, Flanger, Vibrato and whatever else the extension registers).",
+      "quorvel-fx: run audio files through the AudioEffects nodes (all that the extension\n"
+      "registers; 'quorvel-fx list' names them).",
       "quorvel-fx"};
   app.set_version_flag("--version", "quorvel-fx " QUORVEL_FX_VERSION);
   app.require_subcommand(1);
   app.footer(quorvelfx::HelpText::toolFooter());
 
-  ApplyCommand::Options apply;
+  quorvelfx::ApplyOptions apply;
   CLI::App* applyCommand =
       app.add_subcommand("apply", "Run INPUT through a chain of effects and write OUTPUT");
   applyCommand->add_option("INPUT", apply.input, "Input audio file (any format libsndfile reads)")
@@ -96,12 +92,12 @@ int main(int argc, char** argv) {
   }
 
   try {
-    if (applyCommand->parsed()) return ApplyCommand::run(apply);
-    if (listCommand->parsed()) return quorvelfx::CatalogCommands::list(listJson);
+    if (applyCommand->parsed()) return quorvelfx::runApply(apply);
+    if (listCommand->parsed()) return quorvelfx::runList(listJson);
     if (describeCommand->parsed()) {
-      return quorvelfx::CatalogCommands::describe(describeType, describeJson);
+      return quorvelfx::runDescribe(describeType, describeJson);
     }
-    if (demoCommand->parsed()) return quorvelfx::DemoCommand::run(demoDirectory);
+    if (demoCommand->parsed()) return quorvelfx::runDemo(demoDirectory);
   } catch (const quorvelfx::CliError& error) {
     return fail(error.code(), error.what());
   } catch (const std::exception& error) {

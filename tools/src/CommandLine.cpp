@@ -1,4 +1,4 @@
-#include "ValueParser.hpp"
+#include "CommandLine.hpp"
 
 #include <cctype>
 #include <cerrno>
@@ -68,17 +68,6 @@ unsigned int ValueParser::parseUnsigned(const std::string& text, unsigned int mi
     throw std::invalid_argument(rangeText(min, max));
   }
   return static_cast<unsigned int>(value);
-}
-
-int ValueParser::parseInt(const std::string& text, int min, int max) {
-  const std::size_t digitsFrom = (!text.empty() && text[0] == '-') ? 1 : 0;
-  if (!allDigits(text, digitsFrom)) throw std::invalid_argument("not a whole number");
-  errno = 0;
-  const long long value = std::strtoll(text.c_str(), nullptr, 10);
-  if (errno == ERANGE || value < min || value > max) {
-    throw std::invalid_argument(rangeText(min, max));
-  }
-  return static_cast<int>(value);
 }
 
 float ValueParser::parseFloat(const std::string& text, float min, float max) {

@@ -1,8 +1,32 @@
 #pragma once
 
+#include <stdexcept>
 #include <string>
 
 namespace quorvelfx {
+
+// The process exit statuses of quorvel-fx; documented in --help and the man page.
+enum ExitCode : int {
+  kExitSuccess = 0,        // everything worked
+  kExitInternal = 1,       // an unexpected internal error
+  kExitUsage = 2,          // bad command line: unknown command, effect, parameter or value
+  kExitIo = 3,             // an input file could not be read or the output could not be written
+  kExitProcessing = 4,     // an effect refused the audio format or failed while processing
+  kExitInterrupted = 130,  // stopped by SIGINT or SIGTERM; no output was left behind
+};
+
+// A failure to report as one "quorvel-fx: error: ..." line and a distinct exit status.
+class CliError : public std::runtime_error {
+ public:
+  // `message` names the file, effect, parameter or value at fault.
+  CliError(ExitCode code, const std::string& message) : std::runtime_error(message), code_(code) {}
+
+  // The exit status this failure maps to.
+  ExitCode code() const noexcept { return code_; }
+
+ private:
+  ExitCode code_;
+};
 
 // Strict text-to-value conversions for effect parameters and options. Each
 // function consumes the whole text or throws std::invalid_argument whose
@@ -14,8 +38,6 @@ class ValueParser {
   static bool parseBool(const std::string& text);
   // A decimal whole number without sign, within [min, max].
   static unsigned int parseUnsigned(const std::string& text, unsigned int min, unsigned int max);
-  // A decimal whole number with an optional leading '-', within [min, max].
-  static int parseInt(const std::string& text, int min, int max);
   // A finite decimal number such as 0.25, .5, 2e-3 or 12, within [min, max].
   static float parseFloat(const std::string& text, float min, float max);
   // Like parseFloat, in double precision (used for durations in seconds).

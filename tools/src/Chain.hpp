@@ -1,0 +1,136 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <quorvel/AudioBuffer.hpp>
+#include <quorvel/AudioBus.hpp>
+#include <quorvel/Node.hpp>
+#include <quorvel/SingleBusAudioProcessorNode.hpp>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "EffectCatalog.hpp"
+#include "TerminalOutput.hpp"
+
+// A chain of effect nodes from the words the user typed to rendered audio.
+namespace quorvelfx {
+
+// One effect of a chain as the user typed it: a type name and its
+// name=value settings, both still text.
+struct EffectRequest {
+  std::string typeName;
+  std::vector<std::pair<std::string, std::string>> settings;
+};
+
+// Splits the words after INPUT OUTPUT into effects: a word without '=' starts
+// a new effect, a name=value word sets a parameter of the effect before it.
+class ChainArguments {
+ public:
+  // The effects in order; throws CliError(kExitUsage) for an empty chain, a
+  // setting before any effect, an empty name or value, or a setting given twice.
+  static std::vector<EffectRequest> parse(const std::vector<std::string>& words);
+};
+
+// Effect nodes connected in series, each reading the previous one's output
+// buffer. Nodes are created through their factory and configured from the
+// user's settings; block formats are negotiated with setBusFormat.
+class EffectChain {
+ public:
+  // Longest tail tailFrames() ever asks for, in seconds.
+  static constexpr double kMaximumTailSeconds = 10.0;
+  // The level the tail decays to: -60 dB of the input's peak.
+  static constexpr double kTailLevel = 0.001;
+
+  // Creates and configures a node per request; throws CliError(kExitUsage)
+  // for an unknown effect or parameter or a value that does not parse.
+  EffectChain(const EffectCatalog& catalog, const std::vector<EffectRequest>& requests);
+
+  // Number of effects.
+  std::size_t size() const noexcept { return stages_.size(); }
+  // The type of effect `index`.
+  const EffectType& type(std::size_t index) const { return *stages_[index].type; }
+
+  // Allocates buffers for blocks of up to `blockFrames` frames and negotiates
+  // the format with every node; throws CliError(kExitProcessing) naming the
+  // effect that refuses it (e.g. a mono input into a stereo-only effect), and
+  // CliError(kExitUsage) when a setting needs more than an effect's delay
+  // line holds at `sampleRate`.
+  void prepare(unsigned int sampleRate, unsigned int channels, unsigned int blockFrames);
+  // The planar buffer to fill before process(); holds blockFrames frames.
+  quorvel::AudioBuffer<float>& input() { return *buffers_.front(); }
+  // Runs the first `frames` frames of input() through every node and returns
+  // the last node's output; a shorter block is negotiated anew.
+  const quorvel::AudioBuffer<float>& process(unsigned int frames);
+
+  // Frames of silence after the input until the chain's output has decayed
+  // to kTailLevel at `sampleRate` Hz with the current settings: each
+  // effect's own tail, summed, at most kMaximumTailSeconds.
+  std::uint64_t tailFrames(unsigned int sampleRate) const;
+
+ private:
+  struct Stage {
+    const EffectType* type;
+    std::unique_ptr<quorvel::Node> node;
+    quorvel::SingleBusAudioProcessorNode* processor;
+  };
+  void negotiate(unsigned int frames);
+  void checkDelayLines() const;
+
+  std::vector<Stage> stages_;
+  std::vector<std::unique_ptr<quorvel::AudioBuffer<float>>> buffers_;
+  std::vector<quorvel::AudioBus> buses_;
+  unsigned int sampleRate_ = 0;
+  unsigned int channels_ = 0;
+  unsigned int blockFrames_ = 0;
+  unsigned int negotiatedFrames_ = 0;
+};
+
+// What a render measured: output length and level, and the time spent in the nodes.
+struct RenderStats {
+  std::uint64_t frames = 0;        // output frames written
+  std::uint64_t samples = 0;       // output samples (frames x channels)
+  double sumOfSquares = 0.0;       // over all output samples
+  float peak = 0.0f;               // largest absolute output sample
+  double processingSeconds = 0.0;  // wall-clock time inside the nodes' process()
+
+  // Root-mean-square output level, linear.
+  double rms() const { return samples ? std::sqrt(sumOfSquares / samples) : 0.0; }
+  // Audio seconds processed per wall-clock second, at `sampleRate` Hz.
+  double speed(unsigned int sampleRate) const {
+    const double audio = static_cast<double>(frames) / sampleRate;
+    return processingSeconds > 0.0 ? audio / processingSeconds : 0.0;
+  }
+  // A linear level in dBFS; -inf for silence.
+  static double decibels(double level) { return 20.0 * std::log10(level); }
+};
+
+// Drives a prepared EffectChain block by block: pulls interleaved input,
+// appends the silent tail, pushes interleaved output, and measures it.
+class ChainRenderer {
+ public:
+  // Fills up to `frames` interleaved frames; returns how many, 0 at the end.
+  using Reader = std::function<std::uint64_t(float* interleaved, std::uint64_t frames)>;
+  // Takes `frames` interleaved output frames.
+  using Writer = std::function<void(const float* interleaved, std::uint64_t frames)>;
+
+  // Renders through `chain`, which must be prepared for `channels` channels
+  // and blocks of `blockFrames` frames.
+  ChainRenderer(EffectChain& chain, unsigned int channels, unsigned int blockFrames);
+
+  // Processes `inputFrames` frames from `read` (fewer if it ends sooner)
+  // followed by `tailFrames` frames of silence, and sends every output block
+  // to `write`, reporting progress to `progress`.
+  RenderStats run(const Reader& read, std::uint64_t inputFrames, std::uint64_t tailFrames,
+                  const Writer& write, ProgressBar& progress);
+
+ private:
+  EffectChain& chain_;
+  unsigned int channels_;
+  unsigned int blockFrames_;
+  std::vector<float> interleaved_;
+};
+
+}  // namespace quorvelfx

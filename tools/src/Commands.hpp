@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quorvelfx {
+
+// The command line of one `quorvel-fx apply` run, as text; runApply() validates it.
+struct ApplyOptions {
+  std::string input;
+  std::string output;
+  std::vector<std::string> chain;  // EFFECT [name=value ...] ...
+  std::string block = "256";       // frames per block, 1 to 65536
+  std::string encoding;            // float, pcm16 or pcm24; empty for the container's default
+  std::string tail;                // seconds of silence to append; empty for the chain's own tail
+  bool quiet = false;
+};
+
+// Each command returns kExitSuccess (or, for the demo, kExitProcessing when
+// some effect failed) and throws CliError for anything it reports as an error.
+
+// `apply`: runs an input file through a chain of effects into an output file.
+int runApply(const ApplyOptions& options);
+// `list`: every registered type (name, display name, categories,
+// description) as a table or, with `json`, as JSON.
+int runList(bool json);
+// `describe`: one type's descriptor and parameter table as text or JSON.
+int runDescribe(const std::string& typeName, bool json);
+// `demo`: the built-in test signal through every registered effect with its
+// defaults; writes the dry and processed WAV files, spectrograms and
+// impulse-response plots into `outputDirectory` (created if missing) and
+// prints a table of level and speed per effect.
+int runDemo(const std::string& outputDirectory);
+
+}  // namespace quorvelfx

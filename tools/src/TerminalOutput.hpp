@@ -1,0 +1,73 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// What the tool writes for people on a terminal: the progress bar, plain-text
+// tables and the prose of --help.
+namespace quorvelfx {
+
+// A one-line progress bar on stderr: bar, percent, elapsed and remaining time.
+// Draws nothing when disabled; redraws at most ten times a second.
+class ProgressBar {
+ public:
+  // True when a bar is worth showing: stderr is a terminal, not --quiet, and
+  // the work covers more than a few seconds of audio.
+  static bool wanted(bool quiet, double audioSeconds);
+
+  // A bar for `totalFrames` frames of work; `enabled` false makes every call a no-op.
+  ProgressBar(bool enabled, std::uint64_t totalFrames);
+  ~ProgressBar();
+  ProgressBar(const ProgressBar&) = delete;
+  ProgressBar& operator=(const ProgressBar&) = delete;
+
+  // Reports that `doneFrames` of the total are finished.
+  void update(std::uint64_t doneFrames);
+  // Erases the bar so the summary line starts on a clean line.
+  void finish();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  void draw(std::uint64_t doneFrames, double elapsedSeconds);
+
+  bool enabled_;
+  bool drawn_ = false;
+  std::uint64_t totalFrames_;
+  Clock::time_point start_;
+  Clock::time_point lastDraw_;
+};
+
+// Left-aligned plain-text columns separated by two spaces; the last column is not padded.
+class TextTable {
+ public:
+  // A table whose first row is `header`.
+  explicit TextTable(std::vector<std::string> header);
+  // Appends a row; missing cells are blank.
+  void add(std::vector<std::string> row);
+  // Writes the table, `indent` spaces before each line.
+  void print(std::ostream& out, int indent = 0) const;
+
+ private:
+  std::vector<std::vector<std::string>> rows_;
+};
+
+// The prose of --help: descriptions, examples and the exit-status table,
+// kept in one place so the man page can follow it.
+class HelpText {
+ public:
+  // Footer of `quorvel-fx --help`: commands' examples and exit statuses.
+  static const char* toolFooter();
+  // Footer of `quorvel-fx apply --help`.
+  static const char* applyFooter();
+  // Footer of `quorvel-fx list --help`.
+  static const char* listFooter();
+  // Footer of `quorvel-fx describe --help`.
+  static const char* describeFooter();
+  // Footer of `quorvel-fx demo --help`.
+  static const char* demoFooter();
+};
+
+}  // namespace quorvelfx
