@@ -1,6 +1,7 @@
 #include "quorvel/audio/PingPongDelay.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "EffectSupport.hpp"
@@ -60,10 +61,14 @@ ParameterTable PingPongDelay::parameterTable() noexcept {
 double PingPongDelay::tailSamples(unsigned int rate, double level) const noexcept {
   const unsigned int ms = getDelayMs();
   if (!getIsEnabled() || ms == 0) return 0.0;
-  // Each trip through a line multiplies an echo by the feedback level; the
-  // right line's first echo reaches the left one trip later.
-  const double echoes = detail::audibleEchoes(getWetMix(), getFeedbackLevel(), level);
-  return echoes == 0.0 ? 0.0 : (echoes + 1.0) * Delay::delayInSamples(rate, ms);
+  // The first echo comes one delay after the input with gain wet. The right
+  // line takes the left one's sample of the same frame, so each line decays
+  // by feedback^2 per delay: echo k >= 2 has gain wet x feedback^(2k - 3) at
+  // most. With m + 1 echoes of a plain feedback loop above the level, this
+  // loop has (m + 3) / 2 of them, rounded down.
+  const double plain = detail::audibleEchoes(getWetMix(), getFeedbackLevel(), level);
+  const double echoes = plain <= 1.0 ? plain : std::floor((plain + 2.0) / 2.0);
+  return echoes * Delay::delayInSamples(rate, ms);
 }
 
 void PingPongDelay::prepare(unsigned int rate, unsigned int) noexcept { sampleRate = rate; }

@@ -96,7 +96,16 @@ double SweptDelay::maxSweepWidth(float fixedDelay, unsigned int rate) noexcept {
   if (rate == 0) return std::numeric_limits<double>::infinity();
   // The deepest read, fixed + width x rate samples back plus the upper
   // neighbour of the interpolation, stays inside the line.
-  return (kDelayLineLength - static_cast<double>(fixedDelay) - 2.0) / rate;
+  // Rounded down to a float whose deepest swept delay, as the effect forms
+  // it in float, and its exact value both stay within the bound.
+  const double room = kDelayLineLength - static_cast<double>(fixedDelay) - 2.0;
+  const float sampleRate = static_cast<float>(rate);
+  float width = static_cast<float>(room / rate);
+  while (width > 0.0f && (static_cast<double>(width * sampleRate) > room ||
+                          static_cast<double>(width) * rate > room)) {
+    width = std::nextafter(width, 0.0f);
+  }
+  return width;
 }
 
 float SweptDelay::getFrequency() const noexcept {

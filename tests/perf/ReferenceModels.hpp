@@ -4,25 +4,24 @@
 // the order the effects are defined: a ring with remainder wraps, an
 // oscillator with one sinf per step, fmodf and floorf where the definitions
 // use them. They are deliberately slow and obvious; the optimised nodes must
-// reproduce their output bit for bit.
+// reproduce their output bit for bit. They run on any planar block type with
+// the accessors of quorvel::AudioBuffer (channel and frame counts, sample
+// rate, getSample, setSample), so the host-free processor tests use them too.
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
-#include "quorvel/AudioBuffer.hpp"
-
 namespace reference {
-
-using Buffer = quorvel::AudioBuffer<float>;
 
 // What every delay line stores for a sample: silence in place of a NaN or
 // an infinity, so that one bad sample cannot poison a feedback loop.
 inline float stored(float x) { return std::isfinite(x) ? x : 0.0f; }
 
 // Copies the input block into the output block (same shape in these tests).
-inline void copyBlock(const Buffer& in, Buffer& out) {
+template <typename Buffer>
+void copyBlock(const Buffer& in, Buffer& out) {
   for (unsigned int c = 0; c < in.getNumberOfChannels(); ++c) {
     for (unsigned int f = 0; f < in.getNumberOfFrames(); ++f)
       out.setSample(c, f, in.getSample(c, f));
@@ -122,6 +121,7 @@ inline float sweptDelay(float v, float sweepWidth, float rate) {
 struct Delay {
   explicit Delay(unsigned int channels) : lines(channels, Ring(48000)) {}
 
+  template <typename Buffer>
   void process(const Buffer& in, Buffer& out) {
     copyBlock(in, out);
     const unsigned int rate = in.getSampleRate();
@@ -165,6 +165,7 @@ struct Delay {
 };
 
 struct PingPong {
+  template <typename Buffer>
   void process(const Buffer& in, Buffer& out) {
     copyBlock(in, out);
     if (!enabled || delayMs == 0) return;
@@ -223,6 +224,7 @@ struct QuadratureSweep {
     for (Oscillator& lfo : lfos) lfo.frequency = hz;
   }
 
+  template <typename Buffer>
   void process(const Buffer& in, Buffer& out) {
     copyBlock(in, out);
     if (!enabled) return;
@@ -280,6 +282,7 @@ struct Vibrato {
     lfo.offset = 0.5f;
   }
 
+  template <typename Buffer>
   void process(const Buffer& in, Buffer& out) {
     copyBlock(in, out);
     if (!enabled) return;
