@@ -163,8 +163,8 @@ TEST_F(ApplyTest, TailLengths) {
   }
 }
 
-// What the effect library says the effect of `reference` rings for at kRate,
-// down to -60 dB.
+// What the effect library says the effect of `reference` holds back and then
+// rings for at kRate, down to -60 dB: its latency plus its tail.
 double libraryTail(const ReferenceEffect& reference) {
   const std::unique_ptr<quorvel::audio::Effect> effect =
       quorvel::audio::makeEffect(reference.subtype, 2);
@@ -173,7 +173,7 @@ double libraryTail(const ReferenceEffect& reference) {
                                                             : QVAny::convert<float>(value);
     EXPECT_TRUE(effect->set(key, number)) << reference.subtype << "." << key;
   }
-  return effect->tailSamples(kRate, 0.001);
+  return effect->latencySamples(kRate) + effect->tailSamples(kRate, 0.001);
 }
 
 TEST_F(ApplyTest, DefaultTailIsWhatTheLibrarySaysEachEffectRingsFor) {

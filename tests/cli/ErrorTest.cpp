@@ -65,7 +65,9 @@ TEST_F(ErrorTest, UnreadableInputs) {
 
   const std::string truncated = dir.file("truncated.wav");
   const std::string whole = contents(stereo);
-  std::ofstream(truncated, std::ios::binary) << whole.substr(0, whole.size() / 2);
+  // Cut inside the header: nothing to read. (Cut inside the data, the audio
+  // that is there is read; see FileFidelityTest.)
+  std::ofstream(truncated, std::ios::binary) << whole.substr(0, 30);
   expectFailure({truncated, output, "Delay"}, kIo, "truncated.wav");
 
   expectFailure({dir.path(), output, "Delay"}, kIo, dir.path());
@@ -174,6 +176,18 @@ TEST_F(ErrorTest, InterruptedRunLeavesNothingBehind) {
   EXPECT_EQ(outcome.exitCode, 130) << outcome.err;
   EXPECT_EQ(contents(output), "precious");
   EXPECT_EQ(dir.entries(), before) << "the temporary output was not removed";
+  // A service manager's SIGTERM has its own status, 128 + 15.
+  const auto terminated =
+      FxRunner::interrupt({"apply", "--tail", "3600", stereo, output, "Chorus"}, 300, SIGTERM);
+  EXPECT_EQ(terminated.exitCode, 143) << terminated.err;
+  EXPECT_EQ(contents(output), "precious");
+  EXPECT_EQ(dir.entries(), before) << "the temporary output was not removed";
+}
+
+TEST_F(ErrorTest, OutputWithoutExtensionSaysHowToNameIt) {
+  const auto outcome = FxRunner::run({"apply", "-q", stereo, dir.file("noext"), "Delay"});
+  EXPECT_EQ(outcome.exitCode, kUsage);
+  EXPECT_NE(outcome.err.find("cannot be told from the name"), std::string::npos) << outcome.err;
 }
 
 TEST(CommandLineTest, UsageErrorsOutsideApply) {

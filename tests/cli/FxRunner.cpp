@@ -22,15 +22,16 @@ std::string slurp(const std::string& path) {
 
 FxRunner::Outcome FxRunner::run(const std::vector<std::string>& arguments,
                                 const std::string& path) {
-  return start(arguments, path, -1);
+  return start(arguments, path, -1, 0);
 }
 
-FxRunner::Outcome FxRunner::interrupt(const std::vector<std::string>& arguments, int delayMs) {
-  return start(arguments, "", delayMs);
+FxRunner::Outcome FxRunner::interrupt(const std::vector<std::string>& arguments, int delayMs,
+                                      int signal) {
+  return start(arguments, "", delayMs, signal);
 }
 
 FxRunner::Outcome FxRunner::start(const std::vector<std::string>& arguments,
-                                  const std::string& path, int interruptAfterMs) {
+                                  const std::string& path, int interruptAfterMs, int signal) {
   char outPath[] = "/tmp/quorvel-fx-test-out-XXXXXX";
   char errPath[] = "/tmp/quorvel-fx-test-err-XXXXXX";
   const int out = mkstemp(outPath);
@@ -52,7 +53,7 @@ FxRunner::Outcome FxRunner::start(const std::vector<std::string>& arguments,
   }
   if (interruptAfterMs >= 0) {
     usleep(static_cast<useconds_t>(interruptAfterMs) * 1000);
-    kill(child, SIGINT);
+    kill(child, signal);
   }
   int status = 0;
   waitpid(child, &status, 0);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -14,10 +15,11 @@ class FxRunner {
 
   // Runs quorvel-fx with `arguments`; `path`, when not empty, replaces $PATH for the child.
   static Outcome run(const std::vector<std::string>& arguments, const std::string& path = "");
-  // Runs quorvel-fx with `arguments`, sends it SIGINT after `delayMs` milliseconds, and waits.
-  static Outcome interrupt(const std::vector<std::string>& arguments, int delayMs);
+  // Runs quorvel-fx with `arguments`, sends it `signal` after `delayMs` milliseconds, and waits.
+  static Outcome interrupt(const std::vector<std::string>& arguments, int delayMs,
+                           int signal = SIGINT);
 
  private:
   static Outcome start(const std::vector<std::string>& arguments, const std::string& path,
-                       int interruptAfterMs);
+                       int interruptAfterMs, int signal);
 };

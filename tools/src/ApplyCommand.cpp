@@ -33,6 +33,14 @@ double parseTail(const std::string& text) {
   }
 }
 
+std::uint64_t parseSeed(const std::string& text) {
+  try {
+    return ValueParser::parseUnsigned(text, 0, 4294967295u);
+  } catch (const std::invalid_argument& bad) {
+    throw CliError(kExitUsage, "--seed " + text + ": " + bad.what());
+  }
+}
+
 std::string chainText(const EffectChain& chain) {
   std::string text;
   for (std::size_t i = 0; i < chain.size(); ++i) {
@@ -71,11 +79,20 @@ int runApply(const ApplyOptions& options) {
   const bool tailGiven = !options.tail.empty();
   const double tailOption = tailGiven ? parseTail(options.tail) : 0.0;
   const std::vector<EffectRequest> requests = ChainArguments::parse(options.chain);
-  const OutputFormat format = OutputFormat::resolve(options.output, options.encoding);
+  Quantisation quantisation;
+  quantisation.dither = !options.noDither;
+  if (!options.seed.empty()) quantisation.seed = parseSeed(options.seed);
+  // Checked before opening anything so a usage error is reported as one.
+  OutputFormat::resolve(options.output, options.encoding);
   const EffectCatalog catalog = EffectCatalog::load();
   EffectChain chain(catalog, requests);
 
   AudioFileReader reader(options.input);
+  if (!reader.warning().empty()) {
+    std::cerr << "quorvel-fx: warning: " << reader.warning() << std::endl;
+  }
+  const OutputFormat format =
+      OutputFormat::resolve(options.output, options.encoding, reader.format());
   const unsigned int channels = reader.channels();
   const unsigned int sampleRate = reader.sampleRate();
   if (channels > 2) {
@@ -91,7 +108,7 @@ int runApply(const ApplyOptions& options) {
       tailGiven ? static_cast<std::uint64_t>(std::llround(tailOption * sampleRate))
                 : chain.tailFrames(sampleRate);
 
-  AudioFileWriter writer(options.output, format, sampleRate, channels);
+  AudioFileWriter writer(options.output, format, sampleRate, channels, reader.tags(), quantisation);
   const std::uint64_t total = reader.frames() + tailFrames;
   ProgressBar progress(ProgressBar::wanted(options.quiet, static_cast<double>(total) / sampleRate),
                        total);

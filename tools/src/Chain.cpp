@@ -69,6 +69,11 @@ std::string limitText(const EffectParameter& parameter, double limit) {
   return parameter.unit.empty() ? text : text + (" " + parameter.unit);
 }
 
+// A bypassed effect copies its input through at once, whatever its settings say.
+bool bypassed(const quorvel::audio::EffectControls& controls) {
+  return controls.get("enabled") == std::optional<double>(0.0);
+}
+
 }  // namespace
 
 EffectChain::EffectChain(const EffectCatalog& catalog, const std::vector<EffectRequest>& requests) {
@@ -120,6 +125,10 @@ void EffectChain::checkDelayLines() const {
   for (const Stage& stage : stages_) {
     const quorvel::audio::EffectControls* controls = fx::effectControls(*stage.node);
     if (controls == nullptr) continue;
+    // A bypassed effect copies its input through, and a delay of 0 reads
+    // no line: neither runs what the check guards against.
+    if (bypassed(*controls)) continue;
+    if (controls->get("delayMs") == std::optional<double>(0.0)) continue;
     const EffectType& type = *stage.type;
     for (const EffectParameter& parameter : type.parameters()) {
       if (!parameter.rateBound) continue;
@@ -139,7 +148,11 @@ std::uint64_t EffectChain::tailFrames(unsigned int sampleRate) const {
   double total = 0.0;
   for (const Stage& stage : stages_) {
     const quorvel::audio::EffectControls* controls = fx::effectControls(*stage.node);
-    if (controls != nullptr) total += controls->tailSamples(sampleRate, kTailLevel);
+    // What the effect's latency holds back comes out only after the input ends.
+    if (controls != nullptr) {
+      if (!bypassed(*controls)) total += controls->latencySamples(sampleRate);
+      total += controls->tailSamples(sampleRate, kTailLevel);
+    }
   }
   // An effect that never decays says so with infinity.
   if (!(total < longest)) total = longest;
@@ -152,17 +165,21 @@ void EffectChain::negotiate(unsigned int frames) {
     quorvel::AudioBusFormat in(sampleRate_, channels_, frames);
     quorvel::AudioBusFormat out(sampleRate_, channels_, frames);
     if (!stage.processor->setBusFormat(in, out)) {
-      const std::string layout = channels_ == 1   ? "mono"
-                                 : channels_ == 2 ? "stereo"
-                                                  : std::to_string(channels_) + "-channel";
       // The node is refused anyway, so asking whether stereo would do is harmless.
       quorvel::AudioBusFormat stereoIn(sampleRate_, 2, frames);
       quorvel::AudioBusFormat stereoOut(sampleRate_, 2, frames);
-      const bool wantsStereo = channels_ == 1 && stage.processor->setBusFormat(stereoIn, stereoOut);
+      if (channels_ == 1 && stage.processor->setBusFormat(stereoIn, stereoOut)) {
+        throw CliError(kExitProcessing,
+                       stage.type->shortName() +
+                           ": needs two channels and the input is mono; make a stereo copy "
+                           "first, e.g. 'sox in.wav -c 2 stereo.wav'");
+      }
+      const std::string layout = channels_ == 1   ? "mono"
+                                 : channels_ == 2 ? "stereo"
+                                                  : std::to_string(channels_) + "-channel";
       throw CliError(kExitProcessing, stage.type->shortName() + ": does not accept " + layout +
                                           " audio at " + std::to_string(sampleRate_) +
-                                          " Hz in blocks of " + std::to_string(frames) + " frames" +
-                                          (wantsStereo ? " (it needs a stereo input)" : ""));
+                                          " Hz in blocks of " + std::to_string(frames) + " frames");
     }
   }
   negotiatedFrames_ = frames;

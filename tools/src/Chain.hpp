@@ -56,8 +56,8 @@ class EffectChain {
   // Allocates buffers for blocks of up to `blockFrames` frames and negotiates
   // the format with every node; throws CliError(kExitProcessing) naming the
   // effect that refuses it (e.g. a mono input into a stereo-only effect), and
-  // CliError(kExitUsage) when a setting needs more than an effect's delay
-  // line holds at `sampleRate`.
+  // CliError(kExitUsage) when a setting needs more than an enabled effect's
+  // delay line holds at `sampleRate`.
   void prepare(unsigned int sampleRate, unsigned int channels, unsigned int blockFrames);
   // The planar buffer to fill before process(); holds blockFrames frames.
   quorvel::AudioBuffer<float>& input() { return *buffers_.front(); }
@@ -67,7 +67,7 @@ class EffectChain {
 
   // Frames of silence after the input until the chain's output has decayed
   // to kTailLevel at `sampleRate` Hz with the current settings: each
-  // effect's own tail, summed, at most kMaximumTailSeconds.
+  // effect's latency and own tail, summed, at most kMaximumTailSeconds.
   std::uint64_t tailFrames(unsigned int sampleRate) const;
 
  private:

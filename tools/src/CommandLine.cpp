@@ -1,5 +1,6 @@
 #include "CommandLine.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -42,7 +43,46 @@ std::string shortest(double value) {
   return text;
 }
 
+// Levenshtein distance, ignoring letter case.
+std::size_t editDistance(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                        std::tolower(static_cast<unsigned char>(b[j - 1]));
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
 }  // namespace
+
+std::string CommandNames::closest(const std::string& word, const std::vector<std::string>& known) {
+  std::string best;
+  std::size_t bestDistance = 0;
+  for (const std::string& name : known) {
+    const std::size_t distance = editDistance(word, name);
+    const std::size_t allowed = std::max<std::size_t>(1, (name.size() + 2) / 3);
+    if (distance > allowed) continue;
+    if (best.empty() || distance < bestDistance) {
+      best = name;
+      bestDistance = distance;
+    }
+  }
+  return best;
+}
+
+std::string CommandNames::unknown(const std::string& word, const std::vector<std::string>& known) {
+  const std::string suggestion = closest(word, known);
+  return "unknown command '" + word + "'" +
+         (suggestion.empty() ? "" : "; did you mean '" + suggestion + "'?");
+}
 
 std::string ValueParser::lowercase(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace quorvelfx {
 
@@ -12,7 +13,8 @@ enum ExitCode : int {
   kExitUsage = 2,          // bad command line: unknown command, effect, parameter or value
   kExitIo = 3,             // an input file could not be read or the output could not be written
   kExitProcessing = 4,     // an effect refused the audio format or failed while processing
-  kExitInterrupted = 130,  // stopped by SIGINT or SIGTERM; no output was left behind
+  kExitInterrupted = 130,  // stopped by SIGINT (128 + 2); no output was left behind
+  kExitTerminated = 143,   // stopped by SIGTERM (128 + 15); no output was left behind
 };
 
 // A failure to report as one "quorvel-fx: error: ..." line and a distinct exit status.
@@ -44,6 +46,17 @@ class ValueParser {
   static double parseDouble(const std::string& text, double min, double max);
   // An ASCII lower-case copy of `text`, for matching names in any letter case.
   static std::string lowercase(std::string text);
+};
+
+// Names of the tool's commands, for the message about a mistyped one.
+class CommandNames {
+ public:
+  // "unknown command 'lst'; did you mean 'list'?"; the suggestion is the
+  // closest of `known` by edit distance, left out when none is close.
+  static std::string unknown(const std::string& word, const std::vector<std::string>& known);
+  // The closest of `known` to `word`, or empty when every one needs more
+  // edits than a third of its length (at least one, rounded up).
+  static std::string closest(const std::string& word, const std::vector<std::string>& known);
 };
 
 }  // namespace quorvelfx

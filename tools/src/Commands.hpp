@@ -11,7 +11,9 @@ struct ApplyOptions {
   std::string output;
   std::vector<std::string> chain;  // EFFECT [name=value ...] ...
   std::string block = "256";       // frames per block, 1 to 65536
-  std::string encoding;            // float, pcm16 or pcm24; empty for the container's default
+  std::string encoding;            // float, double, pcm8..pcm32; empty to follow the input
+  bool noDither = false;           // plain rounding for integer PCM output
+  std::string seed;                // seeds the dither; empty for the fixed default
   std::string tail;                // seconds of silence to append; empty for the chain's own tail
   bool quiet = false;
 };

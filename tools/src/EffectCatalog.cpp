@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <quorvel/AudioEffects.hpp>
 #include <quorvel/QVAnyMap.hpp>
 #include <quorvel/nodes/EffectControls.hpp>
@@ -45,9 +46,18 @@ std::vector<EffectParameter> readTable(quorvel::Node& probe) {
   if (controls == nullptr) return parameters;
   for (const quorvel::audio::Parameter& entry : controls->parameters()) {
     const std::string key(entry.key);
-    parameters.push_back(EffectParameter{
-        key, std::string(entry.description), std::string(entry.unit), entry.type, entry.minimum,
-        entry.maximum, entry.defaultValue, entry.maximumAt != nullptr, probe.hasProperty(key)});
+    std::vector<std::pair<unsigned int, double>> maxima;
+    if (entry.maximumAt != nullptr) {
+      for (unsigned int rate : EffectParameter::kCommonRates) {
+        if (const std::optional<double> limit = controls->maximumAt(key, rate)) {
+          maxima.emplace_back(rate, *limit);
+        }
+      }
+    }
+    parameters.push_back(
+        EffectParameter{key, std::string(entry.description), std::string(entry.unit), entry.type,
+                        entry.minimum, entry.maximum, entry.defaultValue,
+                        entry.maximumAt != nullptr, probe.hasProperty(key), std::move(maxima)});
   }
   return parameters;
 }
@@ -232,6 +242,14 @@ Json detail(const EffectType& type) {
       entry["min"] = number(parameter, parameter.minimum);
       entry["max"] = number(parameter, parameter.maximum);
     }
+    if (!parameter.maximaAtRates.empty()) {
+      // Keyed by rate in Hz, as text: JSON object keys are strings.
+      Json maxima = Json::object();
+      for (const auto& [rate, limit] : parameter.maximaAtRates) {
+        maxima[std::to_string(rate)] = number(parameter, limit);
+      }
+      entry["maxAtRate"] = maxima;
+    }
     entry["setThrough"] = parameter.hostProperty ? "property" : "setter";
     parameters.push_back(entry);
   }
@@ -294,6 +312,17 @@ int runDescribe(const std::string& typeName, bool json) {
                parameter["description"].get<std::string>()});
   }
   table.print(std::cout, 2);
+  for (const Json& parameter : view["parameters"]) {
+    if (!parameter.contains("maxAtRate")) continue;
+    std::cout << "\n  " << parameter["name"].get<std::string>()
+              << " is bounded by the delay line; largest value by sample rate:\n";
+    TextTable limits({"RATE", "MAX"});
+    const std::string unit = parameter.value("unit", "");
+    for (const auto& [rate, limit] : parameter["maxAtRate"].items()) {
+      limits.add({rate + " Hz", limit.dump() + (unit.empty() ? "" : " " + unit)});
+    }
+    limits.print(std::cout, 4);
+  }
   std::cout << "\nexample: quorvel-fx apply in.wav out.wav " << type.shortName();
   for (const EffectParameter& parameter : type.parameters()) {
     std::cout << ' ' << parameter.key << '=' << parameter.format(parameter.defaultValue);

@@ -6,6 +6,7 @@
 #include <quorvel/NodeTypeInfo.hpp>
 #include <quorvel/audio/Parameter.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvelfx {
@@ -25,6 +26,12 @@ struct EffectParameter {
   // The node publishes it as a host property (Node::setValue); otherwise it
   // is set through the node's effect controls.
   bool hostProperty;
+  // For a rate-bound parameter, the largest value that fits at each of
+  // kCommonRates (Hz, value) as the effect states it; empty otherwise.
+  std::vector<std::pair<unsigned int, double>> maximaAtRates;
+
+  // The sample rates `describe` shows the limits of a rate-bound parameter at.
+  static constexpr unsigned int kCommonRates[] = {44100, 48000, 88200, 96000, 192000};
 
   // The schema type name: "boolean", "int" or "float".
   const char* typeName() const noexcept;

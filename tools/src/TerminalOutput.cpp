@@ -1,16 +1,22 @@
 #include "TerminalOutput.hpp"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 namespace quorvelfx {
 
 namespace {
 
-constexpr int kBarWidth = 30;
+constexpr int kMinimumBarWidth = 10;
+constexpr int kDefaultColumns = 80;
+// "\r", then erase to the end of the line: clears a bar of any width.
+constexpr char kClearLine[] = "\r\033[K";
 constexpr double kMinimumSeconds = 3.0;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
@@ -20,6 +26,9 @@ std::string clockText(double seconds) {
   std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
   return text;
 }
+
+// Whether a bar is on screen, for the signal handler.
+volatile std::sig_atomic_t barOnScreen = 0;
 
 }  // namespace
 
@@ -43,24 +52,64 @@ void ProgressBar::update(std::uint64_t doneFrames) {
   draw(doneFrames, std::chrono::duration<double>(now - start_).count());
 }
 
+std::string ProgressBar::line(double fraction, double elapsedSeconds, int columns) {
+  fraction = std::clamp(fraction, 0.0, 1.0);
+  char percent[8];
+  std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100.0));
+  const std::string elapsed = "  elapsed " + clockText(elapsedSeconds);
+  std::string remaining;
+  if (elapsedSeconds >= kEstimateSeconds && fraction >= kEstimateFraction) {
+    remaining = "  remaining " + clockText(elapsedSeconds * (1.0 - fraction) / fraction);
+  }
+  // The last column stays empty: writing there wraps on some terminals.
+  const int room = columns - 1;
+  std::string text = std::string(" ") + percent;
+  // On a narrow terminal the remaining time, the more useful, goes first.
+  for (const std::string& times : {elapsed + remaining, remaining, elapsed}) {
+    if (room - static_cast<int>(text.size() + times.size()) - 2 >= kMinimumBarWidth) {
+      text += times;
+      break;
+    }
+  }
+  const int barWidth = room - static_cast<int>(text.size()) - 2;
+  if (barWidth < kMinimumBarWidth) return text.substr(1, static_cast<std::size_t>(room));
+  const int filled = static_cast<int>(fraction * barWidth);
+  return "[" + std::string(static_cast<std::size_t>(filled), '#') +
+         std::string(static_cast<std::size_t>(barWidth - filled), '-') + "]" + text;
+}
+
+int ProgressBar::terminalColumns() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  if (const char* columns = std::getenv("COLUMNS")) {
+    const int value = std::atoi(columns);
+    if (value > 0) return value;
+  }
+  return kDefaultColumns;
+}
+
+void ProgressBar::clearForSignal() noexcept {
+  if (!barOnScreen) return;
+  const ssize_t ignored = write(STDERR_FILENO, kClearLine, sizeof kClearLine - 1);
+  static_cast<void>(ignored);
+  barOnScreen = 0;
+}
+
+// The width is asked anew each time, so the bar follows a resized window.
 void ProgressBar::draw(std::uint64_t doneFrames, double elapsedSeconds) {
   const double fraction =
       doneFrames >= totalFrames_ ? 1.0 : static_cast<double>(doneFrames) / totalFrames_;
-  const int filled = static_cast<int>(fraction * kBarWidth);
-  std::string bar(static_cast<std::size_t>(filled), '#');
-  bar.append(static_cast<std::size_t>(kBarWidth - filled), '-');
-  const std::string remaining =
-      fraction > 0.0 ? clockText(elapsedSeconds * (1.0 - fraction) / fraction) : "?:??";
-  std::fprintf(stderr, "\r[%s] %3d%%  elapsed %s  remaining %s ", bar.c_str(),
-               static_cast<int>(fraction * 100.0), clockText(elapsedSeconds).c_str(),
-               remaining.c_str());
+  const std::string text = line(fraction, elapsedSeconds, terminalColumns());
+  std::fprintf(stderr, "%s%s", kClearLine, text.c_str());
   std::fflush(stderr);
   drawn_ = true;
+  barOnScreen = 1;
 }
 
 void ProgressBar::finish() {
   if (!drawn_) return;
-  std::fprintf(stderr, "\r%*s\r", kBarWidth + 48, "");
+  barOnScreen = 0;
+  std::fprintf(stderr, "%s", kClearLine);
   std::fflush(stderr);
   drawn_ = false;
 }
@@ -97,7 +146,8 @@ constexpr const char* kExitStatus =
     "  3    input/output failure: missing, empty, truncated or non-audio input; unwritable output\n"
     "  4    processing failure: an effect refuses the audio (e.g. mono into PingPongDelay,\n"
     "       more than two channels) or fails while processing\n"
-    "  130  interrupted; the temporary output was removed\n"
+    "  130  interrupted by SIGINT; the temporary output was removed\n"
+    "  143  terminated by SIGTERM; the temporary output was removed\n"
     "The output is written to a temporary file beside it and renamed only on success,\n"
     "so a failed run never leaves a partial file or replaces an existing one.\n";
 
@@ -113,7 +163,8 @@ const char* HelpText::toolFooter() {
           "  quorvel-fx list\n"
           "  quorvel-fx describe PingPongDelay --json\n"
           "  quorvel-fx demo\n"
-          "Run 'quorvel-fx COMMAND --help' for a command's options.\n\n") +
+          "Run 'quorvel-fx help COMMAND' or 'quorvel-fx COMMAND --help' for a command's\n"
+          "options.\n\n") +
       kExitStatus;
   return text.c_str();
 }
@@ -125,6 +176,8 @@ const char* HelpText::applyFooter() {
           "qualified (AudioEffects.Chorus), in any letter case. Each name=value after it sets\n"
           "one of its parameters ('quorvel-fx describe EFFECT' lists them); effects run in the\n"
           "order given. Booleans take true/false, yes/no, on/off, 1/0.\n\n"
+          "The default tail also covers each effect's latency (Vibrato delays its signal by\n"
+          "half its sweep width); --tail 0 cuts off what that latency holds back.\n\n"
           "Examples:\n"
           "  quorvel-fx apply in.wav out.wav Delay delayMs=300 feedbackLevel=0.5\n"
           "  quorvel-fx apply in.wav out.wav PingPongDelay wetMix=0.5 Chorus frequency=0.3\n"

@@ -10,8 +10,9 @@
 // tables and the prose of --help.
 namespace quorvelfx {
 
-// A one-line progress bar on stderr: bar, percent, elapsed and remaining time.
-// Draws nothing when disabled; redraws at most ten times a second.
+// A one-line progress bar on stderr: bar, percent, elapsed and remaining time,
+// as wide as the terminal is at each redraw. Draws nothing when disabled;
+// redraws at most ten times a second.
 class ProgressBar {
  public:
   // True when a bar is worth showing: stderr is a terminal, not --quiet, and
@@ -28,6 +29,18 @@ class ProgressBar {
   void update(std::uint64_t doneFrames);
   // Erases the bar so the summary line starts on a clean line.
   void finish();
+
+  // The bar's text for `fraction` done after `elapsedSeconds`, shorter than
+  // `columns` so that it never wraps. The remaining time is left out until
+  // kEstimateSeconds and kEstimateFraction have passed: before that it is noise.
+  static std::string line(double fraction, double elapsedSeconds, int columns);
+  // The width of the terminal on stderr, else $COLUMNS, else 80.
+  static int terminalColumns();
+  // Erases a bar on screen; async-signal-safe, for an interrupt handler.
+  static void clearForSignal() noexcept;
+
+  static constexpr double kEstimateSeconds = 1.0;
+  static constexpr double kEstimateFraction = 0.05;
 
  private:
   using Clock = std::chrono::steady_clock;

@@ -1,7 +1,12 @@
 // quorvel-fx: applies the AudioEffects nodes to audio files from the command line.
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "AudioFiles.hpp"
 #include "CommandLine.hpp"
@@ -19,17 +24,73 @@ int fail(int code, const std::string& message) {
   return code;
 }
 
+// The subcommand the words name, before CLI11 sees them, so that an error
+// can point to that command's help; empty for none.
+std::string commandWord(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] != '-') return argv[i];
+  }
+  return {};
+}
+
+// The subcommand called `name`, nullptr for none.
+CLI::App* findCommand(CLI::App& app, const std::string& name) {
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+    if (sub->get_name() == name) return sub;
+  }
+  return nullptr;
+}
+
+std::vector<std::string> commandNames(CLI::App& app) {
+  std::vector<std::string> names;
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+    names.push_back(sub->get_name());
+  }
+  return names;
+}
+
+std::string helpHint(const std::string& command) {
+  return command.empty() ? " (run 'quorvel-fx --help' for usage)"
+                         : " (see 'quorvel-fx " + command + " --help')";
+}
+
+// The handler InterruptCleanup installed; ours runs first to take the bar
+// off the terminal, then hands over to it for the cleanup and the exit.
+struct sigaction previousInt {};
+struct sigaction previousTerm {};
+
+extern "C" void announceInterrupt(int signal) {
+  quorvelfx::ProgressBar::clearForSignal();
+  const char* text = signal == SIGTERM ? "quorvel-fx: terminated\n" : "quorvel-fx: interrupted\n";
+  const ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
+  static_cast<void>(ignored);
+  const struct sigaction& previous = signal == SIGTERM ? previousTerm : previousInt;
+  if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+    previous.sa_handler(signal);
+  }
+  _exit(signal == SIGTERM ? quorvelfx::kExitTerminated : quorvelfx::kExitInterrupted);
+}
+
+void installInterruptMessage() {
+  struct sigaction action {};
+  action.sa_handler = announceInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &previousInt);
+  sigaction(SIGTERM, &action, &previousTerm);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   quorvelfx::InterruptCleanup::install();
+  installInterruptMessage();
 
   CLI::App app{
       "quorvel-fx: run audio files through the AudioEffects nodes (all that the extension\n"
       "registers; 'quorvel-fx list' names them).",
       "quorvel-fx"};
-  app.set_version_flag("--version", "quorvel-fx " QUORVEL_FX_VERSION);
-  app.require_subcommand(1);
+  app.set_version_flag("-V,--version", "quorvel-fx " QUORVEL_FX_VERSION);
+  app.require_subcommand(0, 1);
   app.footer(quorvelfx::HelpText::toolFooter());
 
   quorvelfx::ApplyOptions apply;
@@ -49,8 +110,16 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   applyCommand
       ->add_option("--encoding", apply.encoding,
-                   "float, pcm16 or pcm24 (default: float for WAV/AIFF, pcm24 for FLAC)")
+                   "float, double, pcm8, pcm16, pcm24 or pcm32 (FLAC: pcm8 to pcm24; float\n"
+                   "AIFF is AIFF-C). Default: the input's, when OUTPUT has its container;\n"
+                   "otherwise float for WAV/AIFF, pcm24 for FLAC")
       ->type_name("ENCODING");
+  applyCommand->add_flag("--no-dither", apply.noDither,
+                         "Round to PCM without TPDF dither (dither is on for 8 to 24-bit PCM)");
+  applyCommand
+      ->add_option("--seed", apply.seed,
+                   "Seed of the dither's random sequence, 0 to 4294967295 (default: 1)")
+      ->type_name("N");
   applyCommand
       ->add_option("--tail", apply.tail,
                    "Seconds of silence appended so echoes ring out (default: until the "
@@ -78,6 +147,17 @@ int main(int argc, char** argv) {
   demoCommand->add_option("OUTDIR", demoDirectory, "Folder to write into")->capture_default_str();
   demoCommand->footer(quorvelfx::HelpText::demoFooter());
 
+  std::string helpTopic;
+  CLI::App* helpCommand =
+      app.add_subcommand("help", "Show the help of quorvel-fx or of one COMMAND");
+  helpCommand->add_option("COMMAND", helpTopic, "A command name, e.g. apply");
+
+  const std::string command = commandWord(argc, argv);
+  if (!command.empty() && findCommand(app, command) == nullptr) {
+    return fail(quorvelfx::kExitUsage,
+                quorvelfx::CommandNames::unknown(command, commandNames(app)) + helpHint(""));
+  }
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& help) {
@@ -87,8 +167,23 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForVersion& version) {
     return app.exit(version);
   } catch (const CLI::ParseError& bad) {
-    return fail(quorvelfx::kExitUsage,
-                std::string(bad.what()) + " (run 'quorvel-fx --help' for usage)");
+    return fail(quorvelfx::kExitUsage, std::string(bad.what()) + helpHint(command));
+  }
+
+  if (helpCommand->parsed()) {
+    if (helpTopic.empty() || helpTopic == "help") {
+      // app.help() would show the selected subcommand's, i.e. help's own.
+      std::cout << app.get_formatter()->make_help(&app, "quorvel-fx", CLI::AppFormatMode::Normal);
+      return quorvelfx::kExitSuccess;
+    }
+    CLI::App* topic = findCommand(app, helpTopic);
+    if (topic == nullptr) {
+      return fail(
+          quorvelfx::kExitUsage,
+          quorvelfx::CommandNames::unknown(helpTopic, commandNames(app)) + helpHint("help"));
+    }
+    std::cout << topic->help("quorvel-fx");
+    return quorvelfx::kExitSuccess;
   }
 
   try {
@@ -99,9 +194,11 @@ int main(int argc, char** argv) {
     }
     if (demoCommand->parsed()) return quorvelfx::runDemo(demoDirectory);
   } catch (const quorvelfx::CliError& error) {
-    return fail(error.code(), error.what());
+    const bool usage = error.code() == quorvelfx::kExitUsage;
+    return fail(error.code(), error.what() + (usage ? helpHint(command) : std::string()));
   } catch (const std::exception& error) {
     return fail(quorvelfx::kExitInternal, error.what());
   }
-  return fail(quorvelfx::kExitUsage, "no command given (run 'quorvel-fx --help' for usage)");
+  return fail(quorvelfx::kExitUsage,
+              "a command is required (list, describe, apply, demo or help)" + helpHint(""));
 }
