@@ -51,11 +51,10 @@ double Delay::maxDelayMs(unsigned int sampleRate) noexcept {
 }
 
 double Delay::tailSamples(unsigned int rate, double level) const noexcept {
-  const unsigned int ms = getDelayMs();
-  if (!getIsEnabled() || ms == 0) return 0.0;
+  if (isBypassed()) return 0.0;
   // Echo k (k >= 1) comes k delays after the input with gain wet x feedback^(k-1).
   const double echoes = detail::audibleEchoes(getWetMix(), getFeedbackLevel(), level);
-  return echoes * delayInSamples(rate, ms);
+  return echoes * delayInSamples(rate, getDelayMs());
 }
 
 void Delay::prepare(unsigned int rate, unsigned int channels) noexcept {

@@ -59,8 +59,7 @@ ParameterTable PingPongDelay::parameterTable() noexcept {
 }
 
 double PingPongDelay::tailSamples(unsigned int rate, double level) const noexcept {
-  const unsigned int ms = getDelayMs();
-  if (!getIsEnabled() || ms == 0) return 0.0;
+  if (isBypassed()) return 0.0;
   // The first echo comes one delay after the input with gain wet. The right
   // line takes the left one's sample of the same frame, so each line decays
   // by feedback^2 per delay: echo k >= 2 has gain wet x feedback^(2k - 3) at
@@ -68,7 +67,7 @@ double PingPongDelay::tailSamples(unsigned int rate, double level) const noexcep
   // loop has (m + 3) / 2 of them, rounded down.
   const double plain = detail::audibleEchoes(getWetMix(), getFeedbackLevel(), level);
   const double echoes = plain <= 1.0 ? plain : std::floor((plain + 2.0) / 2.0);
-  return echoes * Delay::delayInSamples(rate, ms);
+  return echoes * Delay::delayInSamples(rate, getDelayMs());
 }
 
 void PingPongDelay::prepare(unsigned int rate, unsigned int) noexcept { sampleRate = rate; }

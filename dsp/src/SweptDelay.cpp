@@ -117,14 +117,14 @@ void SweptDelay::setFrequency(float hz) noexcept {
 }
 
 double SweptDelay::latencySamples(unsigned int rate) const noexcept {
-  if (shape->dryInOutput) return 0.0;
+  if (shape->dryInOutput || isBypassed()) return 0.0;
   // Without the dry signal the output is heard at the centre of the sweep.
   const float centre = sweptDelay(kSweepCentre, getSweepWidth(), static_cast<float>(rate));
   return shape->fixedDelay + static_cast<double>(centre);
 }
 
 double SweptDelay::tailSamples(unsigned int rate, double level) const noexcept {
-  if (!getIsEnabled()) return 0.0;
+  if (isBypassed()) return 0.0;
   // The deepest read, held to the line: once a line's worth of silence is
   // written, nothing of the input is left in it.
   const double width = std::fabs(static_cast<double>(getSweepWidth()));

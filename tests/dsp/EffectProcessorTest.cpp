@@ -254,10 +254,14 @@ TEST_P(EffectProcessor, BypassedBlockCopiesAndChangesNoState) {
     std::unique_ptr<Effect> b = prepared(GetParam(), 48000, 2);
     if (!a->set(key, on)) continue;
     b->set(key, on);
+    EXPECT_FALSE(a->isBypassed());
     const Block first = noise(2, 5000, 48000, 4), passing = noise(2, 3000, 48000, 5),
                 then = noise(2, 30000, 48000, 6);
     EXPECT_TRUE(sameBits(render(*a, first, {700}), render(*b, first, {700})));
     a->set(key, 0.0);
+    EXPECT_TRUE(a->isBypassed() && a->latencySamples(48000) == 0.0 &&
+                a->tailSamples(48000, 0.001) == 0.0)
+        << key;
     EXPECT_TRUE(sameBits(render(*a, passing, {999}), passing)) << key;
     a->set(key, on);
     EXPECT_TRUE(sameBits(render(*a, then, {700}), render(*b, then, {700}))) << key;

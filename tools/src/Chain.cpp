@@ -69,11 +69,6 @@ std::string limitText(const EffectParameter& parameter, double limit) {
   return parameter.unit.empty() ? text : text + (" " + parameter.unit);
 }
 
-// A bypassed effect copies its input through at once, whatever its settings say.
-bool bypassed(const quorvel::audio::EffectControls& controls) {
-  return controls.get("enabled") == std::optional<double>(0.0);
-}
-
 }  // namespace
 
 EffectChain::EffectChain(const EffectCatalog& catalog, const std::vector<EffectRequest>& requests) {
@@ -125,10 +120,8 @@ void EffectChain::checkDelayLines() const {
   for (const Stage& stage : stages_) {
     const quorvel::audio::EffectControls* controls = fx::effectControls(*stage.node);
     if (controls == nullptr) continue;
-    // A bypassed effect copies its input through, and a delay of 0 reads
-    // no line: neither runs what the check guards against.
-    if (bypassed(*controls)) continue;
-    if (controls->get("delayMs") == std::optional<double>(0.0)) continue;
+    // A bypassed effect copies its input through and reads no line.
+    if (controls->isBypassed()) continue;
     const EffectType& type = *stage.type;
     for (const EffectParameter& parameter : type.parameters()) {
       if (!parameter.rateBound) continue;
@@ -150,8 +143,7 @@ std::uint64_t EffectChain::tailFrames(unsigned int sampleRate) const {
     const quorvel::audio::EffectControls* controls = fx::effectControls(*stage.node);
     // What the effect's latency holds back comes out only after the input ends.
     if (controls != nullptr) {
-      if (!bypassed(*controls)) total += controls->latencySamples(sampleRate);
-      total += controls->tailSamples(sampleRate, kTailLevel);
+      total += controls->latencySamples(sampleRate) + controls->tailSamples(sampleRate, kTailLevel);
     }
   }
   // An effect that never decays says so with infinity.

@@ -52,6 +52,7 @@ class QUORVEL_DSP_API Delay final : public Effect {
 
   const EffectInfo& info() const noexcept override { return typeInfo(); }
   ParameterTable parameters() const noexcept override { return parameterTable(); }
+  bool isBypassed() const noexcept override { return !getIsEnabled() || getDelayMs() == 0; }
   double tailSamples(unsigned int sampleRate, double level) const noexcept override;
 
   unsigned int getNumChannels() const noexcept override { return numChannels; }

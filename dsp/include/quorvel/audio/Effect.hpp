@@ -42,9 +42,13 @@ class QUORVEL_DSP_API EffectControls {
   // false when the effect has no such parameter.
   bool set(std::string_view key, double value) noexcept;
 
+  // True while the effect copies its input through unchanged: switched off,
+  // or for the echoes a delay of 0 ms. A bypassed effect has no latency and
+  // no tail, and changes none of its state.
+  virtual bool isBypassed() const noexcept = 0;
   // Samples by which the effect delays its signal at the current settings
   // and `sampleRate` Hz, for a host to compensate: the centre of the sweep
-  // for an effect without dry signal, 0 for the others.
+  // for an effect without dry signal, 0 for the others and while bypassed.
   virtual double latencySamples(unsigned int sampleRate) const noexcept;
   // Samples after the end of the input until the output has decayed below
   // `level` (linear, relative to the input's peak; e.g. 0.001 for -60 dB) at

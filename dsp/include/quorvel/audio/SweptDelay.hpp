@@ -67,6 +67,7 @@ class QUORVEL_DSP_API SweptDelay : public Effect {
 
   const EffectInfo& info() const noexcept override { return *shape->info; }
   ParameterTable parameters() const noexcept override { return shape->parameters(); }
+  bool isBypassed() const noexcept override { return !getIsEnabled(); }
   double latencySamples(unsigned int sampleRate) const noexcept override;
   double tailSamples(unsigned int sampleRate, double level) const noexcept override;
 
