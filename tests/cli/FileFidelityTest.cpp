@@ -92,6 +92,20 @@ TEST_F(FileFidelityTest, ReducingBitDepthRoundsWithoutBias) {
   EXPECT_LE(worst, 0.5 + 1e-6) << "rounding is never off by more than half a step";
 }
 
+// Non-finite samples of a float input cannot make the integer writer misbehave:
+// a NaN becomes silence, infinities clip to full scale.
+TEST_F(FileFidelityTest, NonFiniteSamplesQuantiseSafely) {
+  Sound odd;
+  odd.sampleRate = kRate;
+  odd.channels = 1;
+  odd.samples = {std::nanf(""), INFINITY, -INFINITY, 0.5f};
+  const std::string input = dir.file("odd.wav");
+  SoundFiles::write(input, odd);
+  const auto outcome = apply({"--encoding", "pcm16", "--no-dither"}, input, dir.file("odd16.wav"));
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_EQ(readShorts(dir.file("odd16.wav")), (std::vector<short>{0, 32767, -32768, 16384}));
+}
+
 TEST_F(FileFidelityTest, DitherKeepsSignalsBelowOneStep) {
   const std::string faint = dir.file("faint.wav");
   SoundFiles::write(faint, sine(-92.0, 2.0));

@@ -350,7 +350,9 @@ void AudioFileWriter::writePcm(const float* interleaved, std::uint64_t count) {
   for (std::uint64_t i = 0; i < samples; ++i) {
     const float sample = interleaved[i];
     if (std::fabs(sample) > 1.0f) ++clipped_;
-    double scaled = static_cast<double>(sample) * steps;
+    // A NaN has no step to round to (and must not reach the integer
+    // conversion): it is written as silence. Infinities clip like any overload.
+    double scaled = std::isnan(sample) ? 0.0 : static_cast<double>(sample) * steps;
     if (dither) scaled += ditherOffset();
     const double step = std::clamp(std::floor(scaled + 0.5), -steps, steps - 1.0);
     integers_[i] = static_cast<int>(static_cast<std::int64_t>(step) * shift);
