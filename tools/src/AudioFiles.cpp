@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -74,7 +76,8 @@ OutputFormat::OutputFormat(int format, int bits, std::string name)
     : format_(format), bits_(bits), name_(std::move(name)) {}
 
 OutputFormat OutputFormat::resolve(const std::string& path, const std::string& encoding,
-                                   int inputFormat) {
+                                   int inputFormat, const std::string& type) {
+  static_cast<void>(type);
   if (!encoding.empty() && findEncoding(encoding) == nullptr) {
     throw CliError(kExitUsage, "--encoding " + encoding +
                                    ": must be float, double, pcm8, pcm16, pcm24 or pcm32");
@@ -133,6 +136,14 @@ unsigned long long parseLogNumber(const char* text) { return std::strtoull(text,
 
 }  // namespace
 
+bool InputSpec::isRaw() const {
+  return type == "raw" || (type.empty() && lowercaseExtension(path) == "raw");
+}
+
+void InputSpec::validate() const {}
+
+AudioFileReader::AudioFileReader(const InputSpec& spec) : AudioFileReader(spec.path) {}
+
 AudioFileReader::AudioFileReader(const std::string& path) : path_(path) {
   struct stat status {};
   if (stat(path.c_str(), &status) != 0) {
@@ -154,6 +165,7 @@ AudioFileReader::AudioFileReader(const std::string& path) : path_(path) {
     const char* value = sf_get_string(file_, id);
     if (value != nullptr && *value != '\0') tags_.emplace_back(id, value);
   }
+  framesDeclared_ = static_cast<std::uint64_t>(info_.frames);
   noteShortData();
 }
 
@@ -282,7 +294,7 @@ AudioFileWriter::AudioFileWriter(const std::string& path, const OutputFormat& fo
     throw CliError(kExitIo, path + ": cannot write output: " + std::strerror(errno));
   }
   temporaryPath_ = pattern.data();
-  InterruptCleanup::track(temporaryPath_);
+  cleanupSlot_ = InterruptCleanup::track(temporaryPath_);
   fchmod(descriptor, defaultFileMode());
 
   SF_INFO info{};
@@ -384,7 +396,8 @@ void AudioFileWriter::commit() {
     throw CliError(kExitIo, path_ + ": cannot move finished output into place: " + reason);
   }
   temporaryPath_.clear();
-  InterruptCleanup::untrack();
+  InterruptCleanup::untrack(cleanupSlot_);
+  cleanupSlot_ = -1;
 }
 
 void AudioFileWriter::discard() noexcept {
@@ -393,7 +406,8 @@ void AudioFileWriter::discard() noexcept {
     file_ = nullptr;
   }
   if (!temporaryPath_.empty()) {
-    InterruptCleanup::untrack();
+    InterruptCleanup::untrack(cleanupSlot_);
+    cleanupSlot_ = -1;
     unlink(temporaryPath_.c_str());
     temporaryPath_.clear();
   }
@@ -401,12 +415,19 @@ void AudioFileWriter::discard() noexcept {
 
 namespace {
 
-// The handler may only touch async-signal-safe state: a fixed buffer and a flag.
-char trackedPath[4096];
-volatile std::sig_atomic_t tracking = 0;
+// The handler may only touch async-signal-safe state: preallocated buffers
+// and lock-free atomics. A slot's path is written only while its flag is clear.
+char trackedPaths[InterruptCleanup::kSlots][4096];
+std::atomic<bool> slotTracked[InterruptCleanup::kSlots];
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler reads these flags");
+// Serialises claiming and releasing slots between threads (never taken in the handler).
+std::mutex slotClaims;
+bool slotClaimed[InterruptCleanup::kSlots];
 
 extern "C" void removeTrackedAndExit(int signal) {
-  if (tracking) unlink(trackedPath);
+  for (int slot = 0; slot < InterruptCleanup::kSlots; ++slot) {
+    if (slotTracked[slot].load(std::memory_order_acquire)) unlink(trackedPaths[slot]);
+  }
   _exit(signal == SIGTERM ? kExitTerminated : kExitInterrupted);
 }
 
@@ -420,13 +441,26 @@ void InterruptCleanup::install() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-void InterruptCleanup::track(const std::string& path) {
-  tracking = 0;
-  if (path.size() >= sizeof trackedPath) return;
-  std::memcpy(trackedPath, path.c_str(), path.size() + 1);
-  tracking = 1;
+int InterruptCleanup::track(const std::string& path) {
+  if (path.size() >= sizeof trackedPaths[0]) return -1;
+  const std::lock_guard<std::mutex> lock(slotClaims);
+  for (int slot = 0; slot < kSlots; ++slot) {
+    if (slotClaimed[slot]) continue;
+    slotClaimed[slot] = true;
+    std::memcpy(trackedPaths[slot], path.c_str(), path.size() + 1);
+    slotTracked[slot].store(true, std::memory_order_release);
+    return slot;
+  }
+  return -1;
 }
 
-void InterruptCleanup::untrack() { tracking = 0; }
+void InterruptCleanup::untrack(int slot) {
+  if (slot < 0 || slot >= kSlots) return;
+  const std::lock_guard<std::mutex> lock(slotClaims);
+  slotTracked[slot].store(false, std::memory_order_release);
+  slotClaimed[slot] = false;
+}
+
+bool AudioFileWriter::writesDirectly(const std::string& path) { return path == "-"; }
 
 }  // namespace quorvelfx

@@ -16,17 +16,20 @@ namespace quorvelfx {
 using AudioTags = std::vector<std::pair<int, std::string>>;
 
 // The container and sample encoding of an output file: the container follows
-// the file name's extension (.wav .flac .aiff/.aif .ogg), the encoding the
-// --encoding option (float, double, pcm8, pcm16, pcm24, pcm32). Without
+// --type when given, else the file name's extension (wav, flac, aiff/aif,
+// aifc, ogg, au/snd, raw), the encoding the --encoding option (float, double,
+// pcm8, pcm16, pcm24, pcm32; ulaw and alaw for AU and raw too). Without
 // --encoding an output in the input's container keeps the input's encoding;
-// otherwise the container's default applies (float; pcm24 for FLAC).
+// otherwise the container's default applies (float; pcm24 for FLAC; raw takes
+// the input's integer or float encoding, else float).
 class OutputFormat {
  public:
-  // Resolves `path` and `encoding` for an input of SF_FORMAT_* `inputFormat`
-  // (0 when not known yet); throws CliError(kExitUsage) for an unknown
-  // extension or an encoding the container cannot hold.
+  // Resolves `path`, `encoding` and `type` (which overrides the extension; it
+  // is needed for "-", standard output) for an input of SF_FORMAT_*
+  // `inputFormat` (0 when not known yet); throws CliError(kExitUsage) for an
+  // unknown or missing type or an encoding the container cannot hold.
   static OutputFormat resolve(const std::string& path, const std::string& encoding,
-                              int inputFormat = 0);
+                              int inputFormat = 0, const std::string& type = "");
 
   // The libsndfile SF_FORMAT_* value (container | encoding).
   int sndfileFormat() const noexcept { return format_; }
@@ -55,6 +58,25 @@ struct Quantisation {
   std::uint64_t seed = kDefaultSeed;
 };
 
+// Where the audio comes from and, for headerless raw samples, what they are.
+// The fields follow --input-type, --rate, --channels and --input-encoding.
+struct InputSpec {
+  std::string path;  // "-" is standard input
+  // "" tells the type by content (or raw for a .raw name); else one of wav,
+  // flac, aiff/aif, aifc, ogg, au/snd, raw.
+  std::string type;
+  unsigned int rate = 0;      // raw only
+  unsigned int channels = 0;  // raw only
+  // raw only: pcm8..pcm32 (signed, little-endian), float, double, ulaw, alaw.
+  std::string encoding;
+
+  // True when the input is read as raw samples (by type or by a .raw name).
+  bool isRaw() const;
+  // Throws CliError(kExitUsage) for raw input missing its rate, channels or
+  // encoding, or for those given with an input that has a header.
+  void validate() const;
+};
+
 // Reads an audio file of any format libsndfile knows, as interleaved floats
 // in [-1, 1] for PCM. Throws CliError(kExitIo) naming the file on failure.
 class AudioFileReader {
@@ -62,6 +84,9 @@ class AudioFileReader {
   // Opens `path`; fails for a missing, empty or non-audio file. A data chunk
   // cut short is read as far as it goes (see warning()).
   explicit AudioFileReader(const std::string& path);
+  // Opens the input `spec` names (validated first): a file, a FIFO or standard
+  // input, as raw samples or by its header.
+  explicit AudioFileReader(const InputSpec& spec);
   ~AudioFileReader();
   AudioFileReader(const AudioFileReader&) = delete;
   AudioFileReader& operator=(const AudioFileReader&) = delete;
@@ -72,8 +97,12 @@ class AudioFileReader {
   unsigned int sampleRate() const noexcept { return static_cast<unsigned int>(info_.samplerate); }
   // Number of interleaved channels.
   unsigned int channels() const noexcept { return static_cast<unsigned int>(info_.channels); }
-  // Length in frames as the file declares it.
-  std::uint64_t frames() const noexcept { return static_cast<std::uint64_t>(info_.frames); }
+  // Length in frames as the file declares it; 0 when the length is not known
+  // (see lengthKnown()).
+  std::uint64_t frames() const noexcept { return lengthKnown_ ? framesDeclared_ : 0; }
+  // False for a stream whose header gives no usable length (a WAV from a pipe,
+  // raw samples on standard input): read() then runs to the real end.
+  bool lengthKnown() const noexcept { return lengthKnown_; }
   // The libsndfile SF_FORMAT_* value (container | encoding) of the file.
   int format() const noexcept { return info_.format; }
   // The file's text tags (title, artist, ...), in SF_STR_* order.
@@ -83,14 +112,17 @@ class AudioFileReader {
 
   // Reads up to `count` frames into `interleaved` (count * channels() floats);
   // returns how many were read, 0 at the end. Throws on a decoding error or
-  // when the file ends before its declared length.
+  // when a file of known length ends before it.
   std::uint64_t read(float* interleaved, std::uint64_t count);
 
  private:
+  void openInput(const InputSpec& spec);
   void noteShortData();
 
   std::string path_;
   SF_INFO info_{};
+  std::uint64_t framesDeclared_ = 0;
+  bool lengthKnown_ = true;
   SNDFILE* file_ = nullptr;
   std::uint64_t framesRead_ = 0;
   AudioTags tags_;
@@ -100,7 +132,10 @@ class AudioFileReader {
 // Writes interleaved float frames to a temporary file beside the output and
 // renames it over the output only in commit(). Destroying an uncommitted
 // writer deletes the temporary file, so a failure never leaves a partial
-// output or clobbers an existing one. Throws CliError(kExitIo) naming the file.
+// output or clobbers an existing one. A symbolic link is written through: its
+// final target is replaced and keeps its permission bits and owner. Standard
+// output ("-"), a FIFO or a character device is written directly, without a
+// temporary. Throws CliError(kExitIo) naming the file.
 class AudioFileWriter {
  public:
   // Creates the temporary file for `path` in `format` at `sampleRate` Hz with
@@ -119,8 +154,12 @@ class AudioFileWriter {
 
   // Samples beyond [-1, 1] written so far; always 0 for float and Vorbis output.
   std::uint64_t clippedSamples() const noexcept { return clipped_; }
-  // The path of the temporary file while it exists.
+  // The path of the temporary file while it exists; empty for direct output.
   const std::string& temporaryPath() const noexcept { return temporaryPath_; }
+  // True when the output is written in place (standard output, FIFO, device).
+  bool isDirect() const noexcept { return direct_; }
+  // True for a path written in place rather than through a temporary file.
+  static bool writesDirectly(const std::string& path);
 
  private:
   void discard() noexcept;
@@ -128,7 +167,10 @@ class AudioFileWriter {
   double ditherOffset() noexcept;
 
   std::string path_;
+  std::string targetPath_;  // path_ with symbolic links resolved
   std::string temporaryPath_;
+  int cleanupSlot_ = -1;
+  bool direct_ = false;
   OutputFormat format_;
   unsigned int channels_;
   Quantisation quantisation_;
@@ -138,16 +180,20 @@ class AudioFileWriter {
   std::uint64_t clipped_ = 0;
 };
 
-// Removes the temporary output file when the process is stopped by SIGINT or
-// SIGTERM, so an interrupted run leaves nothing behind. One file at a time.
+// Removes the temporary output files when the process is stopped by SIGINT or
+// SIGTERM, so an interrupted run leaves nothing behind. Up to kSlots files at
+// once, tracked and untracked from any thread.
 class InterruptCleanup {
  public:
+  static constexpr int kSlots = 64;
+
   // Installs the signal handlers; safe to call more than once.
   static void install();
-  // Marks `path` as the temporary file to delete if a signal arrives.
-  static void track(const std::string& path);
-  // Forgets the tracked file (after it was renamed or removed).
-  static void untrack();
+  // Marks `path` as a temporary file to delete if a signal arrives; returns
+  // its slot, or -1 when all slots are taken or the path is too long.
+  static int track(const std::string& path);
+  // Forgets the file in `slot` (after it was renamed or removed); -1 is ignored.
+  static void untrack(int slot);
 };
 
 }  // namespace quorvelfx
