@@ -466,7 +466,7 @@ int runApply(const ApplyOptions& options) {
   }
   if (batch && files.empty()) throw CliError(kExitUsage, "--output-dir needs at least one INPUT");
   if (effects.empty() && !effectsFromFile) {
-    throw CliError(kExitUsage, "no effect given: name at least one (quorvel-fx list shows them)");
+    throw CliError(kExitUsage, "no EFFECT given: name at least one ('quorvel-fx list' shows them)");
   }
   if (options.json && !batch && !options.discard && files[1] == "-") {
     throw CliError(kExitUsage, "--json prints to standard output, which carries the audio here");
