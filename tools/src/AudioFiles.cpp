@@ -32,7 +32,7 @@ std::string lowercaseExtension(const std::string& path) {
 struct Encoding {
   const char* name;
   int subtype;
-  int bits;  // 0 for float
+  int bits;  // 0 for float and companded encodings
   const char* description;
 };
 
@@ -40,6 +40,7 @@ constexpr Encoding kEncodings[] = {
     {"float", SF_FORMAT_FLOAT, 0, "32-bit float"}, {"double", SF_FORMAT_DOUBLE, 0, "64-bit float"},
     {"pcm8", SF_FORMAT_PCM_S8, 8, "8-bit PCM"},    {"pcm16", SF_FORMAT_PCM_16, 16, "16-bit PCM"},
     {"pcm24", SF_FORMAT_PCM_24, 24, "24-bit PCM"}, {"pcm32", SF_FORMAT_PCM_32, 32, "32-bit PCM"},
+    {"ulaw", SF_FORMAT_ULAW, 0, "u-law"},          {"alaw", SF_FORMAT_ALAW, 0, "A-law"},
 };
 
 const Encoding* findEncoding(const std::string& name) {
@@ -47,6 +48,10 @@ const Encoding* findEncoding(const std::string& name) {
     if (name == encoding.name) return &encoding;
   }
   return nullptr;
+}
+
+bool isCompanded(const Encoding& encoding) {
+  return encoding.subtype == SF_FORMAT_ULAW || encoding.subtype == SF_FORMAT_ALAW;
 }
 
 // The encoding an input of `format` is written back in; empty for one that
@@ -70,6 +75,37 @@ int containerOf(int format) {
   return type == SF_FORMAT_WAVEX ? SF_FORMAT_WAV : type;
 }
 
+// A container by the name --type, --input-type and file extensions use.
+struct Container {
+  const char* name;
+  int type;
+  const char* description;
+};
+
+constexpr Container kContainers[] = {
+    {"wav", SF_FORMAT_WAV, "WAV"},    {"flac", SF_FORMAT_FLAC, "FLAC"},
+    {"aiff", SF_FORMAT_AIFF, "AIFF"}, {"aif", SF_FORMAT_AIFF, "AIFF"},
+    {"aifc", SF_FORMAT_AIFF, "AIFF"}, {"ogg", SF_FORMAT_OGG, "Ogg"},
+    {"au", SF_FORMAT_AU, "AU"},       {"snd", SF_FORMAT_AU, "AU"},
+    {"raw", SF_FORMAT_RAW, "raw"},
+};
+
+constexpr const char* kContainerNames = "wav, flac, aiff (aif), aifc, ogg, au (snd) or raw";
+
+const Container* findContainer(const std::string& name) {
+  for (const Container& container : kContainers) {
+    if (name == container.name) return &container;
+  }
+  return nullptr;
+}
+
+const char* describeContainer(int format) {
+  for (const Container& container : kContainers) {
+    if (container.type == containerOf(format)) return container.description;
+  }
+  return "audio";
+}
+
 }  // namespace
 
 OutputFormat::OutputFormat(int format, int bits, std::string name)
@@ -77,56 +113,69 @@ OutputFormat::OutputFormat(int format, int bits, std::string name)
 
 OutputFormat OutputFormat::resolve(const std::string& path, const std::string& encoding,
                                    int inputFormat, const std::string& type) {
-  static_cast<void>(type);
   if (!encoding.empty() && findEncoding(encoding) == nullptr) {
-    throw CliError(kExitUsage, "--encoding " + encoding +
-                                   ": must be float, double, pcm8, pcm16, pcm24 or pcm32");
+    throw CliError(kExitUsage,
+                   "--encoding " + encoding +
+                       ": must be float, double, pcm8, pcm16, pcm24 or pcm32 (ulaw, alaw for "
+                       "AU and raw)");
   }
-  const std::string extension = lowercaseExtension(path);
-  int container = 0;
-  std::string containerName;
-  std::string defaultEncoding = "float";
-  if (extension == "wav") {
-    container = SF_FORMAT_WAV;
-    containerName = "WAV";
-  } else if (extension == "aiff" || extension == "aif") {
-    container = SF_FORMAT_AIFF;
-    containerName = "AIFF";
-  } else if (extension == "flac") {
-    container = SF_FORMAT_FLAC;
-    containerName = "FLAC";
-    defaultEncoding = "pcm24";
-  } else if (extension == "ogg") {
-    if (!encoding.empty()) {
-      throw CliError(kExitUsage, path + ": --encoding does not apply to Ogg Vorbis output");
+  const std::string typeName = ValueParser::lowercase(type);
+  const Container* container = nullptr;
+  if (!typeName.empty()) {
+    container = findContainer(typeName);
+    if (container == nullptr) {
+      throw CliError(kExitUsage, "--type " + type + ": must be " + kContainerNames);
     }
-    return OutputFormat(SF_FORMAT_OGG | SF_FORMAT_VORBIS, 0, "Ogg Vorbis");
+  } else if (path == "-") {
+    throw CliError(kExitUsage,
+                   "cannot tell the output type of '-'; give it with --type (e.g. --type wav)");
   } else {
+    const std::string extension = lowercaseExtension(path);
     if (extension.empty()) {
       throw CliError(kExitUsage, path +
                                      ": the output type cannot be told from the name; give it a "
-                                     "file extension such as .wav, .flac, .aiff or .ogg");
+                                     "file extension such as .wav, .flac, .aiff or .ogg, or "
+                                     "--type (e.g. --type wav)");
     }
-    throw CliError(kExitUsage, path + ": unknown output type '." + extension +
-                                   "' (use .wav, .flac, .aiff or .ogg)");
+    container = findContainer(extension);
+    if (container == nullptr) {
+      throw CliError(kExitUsage, path + ": unknown output type '." + extension +
+                                     "' (use .wav, .flac, .aiff, .ogg, .au or .raw, or --type)");
+    }
   }
+  const std::string where = path == "-" ? std::string("standard output") : path;
+  if (container->type == SF_FORMAT_OGG) {
+    if (!encoding.empty()) {
+      throw CliError(kExitUsage, where + ": --encoding does not apply to Ogg Vorbis output");
+    }
+    return OutputFormat(SF_FORMAT_OGG | SF_FORMAT_VORBIS, 0, "Ogg Vorbis");
+  }
+  std::string containerName = container->description;
   std::string chosen = encoding;
-  if (chosen.empty() && containerOf(inputFormat) == container) chosen = encodingOf(inputFormat);
-  if (chosen.empty()) chosen = defaultEncoding;
+  if (chosen.empty() &&
+      (containerOf(inputFormat) == container->type || container->type == SF_FORMAT_RAW)) {
+    chosen = encodingOf(inputFormat);
+  }
+  if (chosen.empty()) chosen = container->type == SF_FORMAT_FLAC ? "pcm24" : "float";
   const Encoding& picked = *findEncoding(chosen);
 
-  if (container == SF_FORMAT_FLAC && (picked.bits == 0 || picked.bits > 24)) {
-    throw CliError(kExitUsage, path + ": FLAC cannot hold " + picked.description +
+  if (container->type == SF_FORMAT_FLAC && (picked.bits == 0 || picked.bits > 24)) {
+    throw CliError(kExitUsage, where + ": FLAC cannot hold " + picked.description +
                                    " samples (use pcm8, pcm16 or pcm24)");
+  }
+  if (isCompanded(picked) && container->type != SF_FORMAT_AU && container->type != SF_FORMAT_RAW) {
+    throw CliError(kExitUsage, where + ": " + picked.description +
+                                   " output is for AU and raw only (--type au or --type raw)");
   }
   int subtype = picked.subtype;
   // 8-bit WAV is unsigned by definition.
-  if (container == SF_FORMAT_WAV && subtype == SF_FORMAT_PCM_S8) subtype = SF_FORMAT_PCM_U8;
-  if (picked.bits == 0) {
-    // Float AIFF only exists as AIFF-C, which libsndfile writes for it.
-    if (container == SF_FORMAT_AIFF) containerName = "AIFF-C";
-  }
-  return OutputFormat(container | subtype, picked.bits, containerName + " " + picked.description);
+  if (container->type == SF_FORMAT_WAV && subtype == SF_FORMAT_PCM_S8) subtype = SF_FORMAT_PCM_U8;
+  // Float AIFF only exists as AIFF-C, which libsndfile writes for it.
+  if (container->type == SF_FORMAT_AIFF && picked.bits == 0) containerName = "AIFF-C";
+  // Raw samples are little-endian, as raw input is read.
+  const int endian = container->type == SF_FORMAT_RAW ? SF_ENDIAN_LITTLE : 0;
+  return OutputFormat(container->type | subtype | endian, picked.bits,
+                      containerName + " " + picked.description);
 }
 
 namespace {
@@ -137,27 +186,114 @@ unsigned long long parseLogNumber(const char* text) { return std::strtoull(text,
 }  // namespace
 
 bool InputSpec::isRaw() const {
-  return type == "raw" || (type.empty() && lowercaseExtension(path) == "raw");
+  return ValueParser::lowercase(type) == "raw" ||
+         (type.empty() && path != "-" && lowercaseExtension(path) == "raw");
 }
 
-void InputSpec::validate() const {}
-
-AudioFileReader::AudioFileReader(const InputSpec& spec) : AudioFileReader(spec.path) {}
+void InputSpec::validate() const {
+  const std::string typeName = ValueParser::lowercase(type);
+  if (!typeName.empty() && findContainer(typeName) == nullptr) {
+    throw CliError(kExitUsage, "--input-type " + type + ": must be " + kContainerNames);
+  }
+  if (isRaw()) {
+    std::vector<std::string> missing;
+    if (rate == 0) missing.emplace_back("--rate");
+    if (channels == 0) missing.emplace_back("--channels");
+    if (encoding.empty()) missing.emplace_back("--input-encoding");
+    if (missing.size() == 3) {
+      throw CliError(kExitUsage, "raw input needs --rate, --channels and --input-encoding");
+    }
+    if (!missing.empty()) {
+      throw CliError(
+          kExitUsage,
+          "raw input needs --rate, --channels and --input-encoding; " + missing.front() +
+              (missing.size() == 2 ? " and " + missing.back() + " are" : std::string(" is")) +
+              " missing");
+    }
+    if (findEncoding(ValueParser::lowercase(encoding)) == nullptr) {
+      throw CliError(kExitUsage, "--input-encoding " + encoding +
+                                     ": must be pcm8, pcm16, pcm24, pcm32, float, double, ulaw "
+                                     "or alaw");
+    }
+    return;
+  }
+  const char* given = rate != 0           ? "--rate"
+                      : channels != 0     ? "--channels"
+                      : !encoding.empty() ? "--input-encoding"
+                                          : nullptr;
+  // Without a path (options checked before any file is named) a .raw name may still come.
+  if (given == nullptr || (path.empty() && typeName.empty())) return;
+  const Container* known = findContainer(typeName.empty() ? lowercaseExtension(path) : typeName);
+  const std::string kind =
+      known ? std::string("a ") + known->description + " file" : std::string("an audio file");
+  throw CliError(kExitUsage,
+                 std::string(given) + " is only for raw input; " + kind + " states its own");
+}
 
 AudioFileReader::AudioFileReader(const std::string& path) : path_(path) {
+  InputSpec spec;
+  spec.path = path;
+  openInput(spec);
+}
+
+AudioFileReader::AudioFileReader(const InputSpec& spec) : path_(spec.path) {
+  spec.validate();
+  openInput(spec);
+}
+
+void AudioFileReader::openInput(const InputSpec& spec) {
+  const bool standardInput = spec.path == "-";
+  const std::string where = standardInput ? std::string("standard input") : spec.path;
   struct stat status {};
-  if (stat(path.c_str(), &status) != 0) {
-    throw CliError(kExitIo, path + ": cannot open input: " + std::strerror(errno));
+  if (standardInput ? fstat(STDIN_FILENO, &status) != 0 : stat(where.c_str(), &status) != 0) {
+    throw CliError(kExitIo, where + ": cannot open input: " + std::strerror(errno));
   }
-  if (S_ISDIR(status.st_mode)) throw CliError(kExitIo, path + ": input is a directory");
-  if (status.st_size == 0) throw CliError(kExitIo, path + ": input file is empty");
-  file_ = sf_open(path.c_str(), SFM_READ, &info_);
+  if (S_ISDIR(status.st_mode)) throw CliError(kExitIo, where + ": input is a directory");
+  const bool regular = S_ISREG(status.st_mode);
+  if (regular && status.st_size == 0) throw CliError(kExitIo, where + ": input file is empty");
+  if (spec.isRaw()) {
+    info_.samplerate = static_cast<int>(spec.rate);
+    info_.channels = static_cast<int>(spec.channels);
+    info_.format = SF_FORMAT_RAW | SF_ENDIAN_LITTLE |
+                   findEncoding(ValueParser::lowercase(spec.encoding))->subtype;
+    if (!sf_format_check(&info_)) {
+      throw CliError(kExitUsage, where + ": raw input cannot be read as " + spec.encoding + " at " +
+                                     std::to_string(spec.rate) + " Hz with " +
+                                     std::to_string(spec.channels) + " channels");
+    }
+  }
+  if (standardInput) {
+    file_ = sf_open_fd(STDIN_FILENO, SFM_READ, &info_, SF_FALSE);
+  } else if (regular) {
+    file_ = sf_open(where.c_str(), SFM_READ, &info_);
+  } else {
+    // A FIFO or device: opened here (waiting for a writer) and read as a stream.
+    const int descriptor = ::open(where.c_str(), O_RDONLY);
+    if (descriptor < 0) {
+      throw CliError(kExitIo, where + ": cannot open input: " + std::strerror(errno));
+    }
+    file_ = sf_open_fd(descriptor, SFM_READ, &info_, SF_TRUE);
+    if (file_ == nullptr) close(descriptor);
+  }
   if (file_ == nullptr) {
-    throw CliError(kExitIo, path + ": not a readable audio file (" + sf_strerror(nullptr) + ")");
+    std::string message = where + ": not a readable audio file (" + sf_strerror(nullptr) + ")";
+    // libsndfile's FLAC decoder needs to seek; everything else it reads from a pipe.
+    if (!regular) message += "; from a pipe only WAV, AIFF, AU, Ogg and raw can be read";
+    throw CliError(kExitIo, message);
   }
   if (info_.channels <= 0 || info_.samplerate <= 0) {
     sf_close(file_);
-    throw CliError(kExitIo, path + ": audio file has no channels or no sample rate");
+    file_ = nullptr;
+    throw CliError(kExitIo, where + ": audio file has no channels or no sample rate");
+  }
+  const std::string typeName = ValueParser::lowercase(spec.type);
+  const Container* expected = typeName.empty() ? nullptr : findContainer(typeName);
+  if (expected != nullptr && expected->type != containerOf(info_.format)) {
+    const std::string found = describeContainer(info_.format);
+    sf_close(file_);
+    file_ = nullptr;
+    throw CliError(kExitIo, where + ": is " + found + ", not " + expected->description +
+                                " (--input-type " + spec.type + ")");
   }
   // libsndfile normalises PCM to [-1, 1]; float files pass through unscaled.
   sf_command(file_, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
@@ -165,8 +301,11 @@ AudioFileReader::AudioFileReader(const std::string& path) : path_(path) {
     const char* value = sf_get_string(file_, id);
     if (value != nullptr && *value != '\0') tags_.emplace_back(id, value);
   }
-  framesDeclared_ = static_cast<std::uint64_t>(info_.frames);
-  noteShortData();
+  // A stream's header cannot be checked against its size (a WAV from a pipe
+  // declares 0, 0xFFFFFFFF or a guess), so only a regular file's length is trusted.
+  lengthKnown_ = regular && info_.frames != SF_COUNT_MAX && info_.frames >= 0;
+  framesDeclared_ = lengthKnown_ ? static_cast<std::uint64_t>(info_.frames) : 0;
+  if (lengthKnown_) noteShortData();
 }
 
 AudioFileReader::~AudioFileReader() {
@@ -192,7 +331,8 @@ void AudioFileReader::noteShortData() {
       const unsigned long long declared = parseLogNumber(text.c_str() + colon + 1);
       const unsigned long long present = parseLogNumber(text.c_str() + should + 11);
       if (declared > present) {
-        warning_ = path_ + ": data chunk declares " + std::to_string(declared) +
+        warning_ = (path_ == "-" ? std::string("standard input") : path_) +
+                   ": data chunk declares " + std::to_string(declared) +
                    " bytes but the file holds " + std::to_string(present) + "; read the " +
                    std::to_string(frames()) + " frames there";
       }
@@ -205,10 +345,17 @@ void AudioFileReader::noteShortData() {
 std::uint64_t AudioFileReader::read(float* interleaved, std::uint64_t count) {
   const sf_count_t got = sf_readf_float(file_, interleaved, static_cast<sf_count_t>(count));
   if (got < 0 || sf_error(file_) != SF_ERR_NO_ERROR) {
-    throw CliError(kExitIo, path_ + ": read error: " + sf_strerror(file_));
+    throw CliError(kExitIo, (path_ == "-" ? std::string("standard input") : path_) +
+                                ": read error: " + sf_strerror(file_));
+  }
+  // libsndfile may leave part of a cut-off last frame in the buffer past the
+  // frames it returns; a caller that renders whole blocks must see silence there.
+  if (static_cast<std::uint64_t>(got) < count) {
+    std::fill(interleaved + static_cast<std::uint64_t>(got) * channels(),
+              interleaved + count * channels(), 0.0f);
   }
   framesRead_ += static_cast<std::uint64_t>(got);
-  if (got == 0 && count > 0 && framesRead_ < frames()) {
+  if (lengthKnown_ && got == 0 && count > 0 && framesRead_ < frames()) {
     throw CliError(kExitIo, path_ + ": audio file ends after " + std::to_string(framesRead_) +
                                 " of its " + std::to_string(frames()) + " frames");
   }
@@ -231,9 +378,7 @@ std::uint32_t getLittleEndian32(const unsigned char* bytes) {
 // (SoX warns too). Every non-PCM fmt chunk should end in a cbSize field, so
 // this inserts cbSize = 0 after the 16 bytes, moving the rest of the file up
 // by two. Returns false on an I/O error; a header it does not expect is left alone.
-bool addFmtExtensionSize(const std::string& path) {
-  const int descriptor = open(path.c_str(), O_RDWR);
-  if (descriptor < 0) return false;
+bool addFmtExtensionSize(int descriptor) {
   bool ok = true;
   unsigned char header[38];
   struct stat status {};
@@ -257,6 +402,13 @@ bool addFmtExtensionSize(const std::string& path) {
     putLittleEndian32(size, 18);
     ok = ok && pwrite(descriptor, size, 4, 16) == 4 && pwrite(descriptor, extension, 2, 36) == 2;
   }
+  return ok;
+}
+
+bool addFmtExtensionSize(const std::string& path) {
+  const int descriptor = open(path.c_str(), O_RDWR);
+  if (descriptor < 0) return false;
+  const bool ok = addFmtExtensionSize(descriptor);
   return close(descriptor) == 0 && ok;
 }
 
@@ -268,7 +420,90 @@ mode_t defaultFileMode() {
   return 0666 & ~mask;
 }
 
+// Follows `path` through symbolic links (relative targets are taken from the
+// link's directory) to the file that is really written; a dangling link gives
+// the path of the file it names, which is then created there, as cp does.
+std::string followLinks(const std::string& path) {
+  std::string current = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat status {};
+    if (lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
+    std::vector<char> target(static_cast<std::size_t>(status.st_size > 0 ? status.st_size : 255) +
+                             2);
+    const ssize_t length = readlink(current.c_str(), target.data(), target.size() - 1);
+    if (length < 0) return current;
+    const std::string text(target.data(), static_cast<std::size_t>(length));
+    const std::size_t slash = current.find_last_of('/');
+    current = text.front() == '/' || slash == std::string::npos
+                  ? text
+                  : current.substr(0, slash + 1) + text;
+  }
+  throw CliError(kExitIo, path + ": cannot write output: too many levels of symbolic links");
+}
+
+constexpr std::uint32_t kUnknownSize = 0xFFFFFFFFu;
+
+// A WAV header for a stream whose length is not known when it starts:
+// libsndfile refuses to write WAV where it cannot seek back to fill in the
+// sizes, so the header is written here with both sizes at 0xFFFFFFFF (what
+// readers take as "to the end") and the samples follow as raw little-endian.
+std::vector<unsigned char> streamingWavHeader(int format, unsigned int sampleRate,
+                                              unsigned int channels) {
+  const int subtype = format & SF_FORMAT_SUBMASK;
+  int bytes = 4;
+  switch (subtype) {
+    case SF_FORMAT_PCM_U8: bytes = 1; break;
+    case SF_FORMAT_PCM_16: bytes = 2; break;
+    case SF_FORMAT_PCM_24: bytes = 3; break;
+    case SF_FORMAT_DOUBLE: bytes = 8; break;
+    default: bytes = 4;
+  }
+  const bool isFloat = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
+  std::vector<unsigned char> header;
+  auto text = [&](const char* tag) { header.insert(header.end(), tag, tag + 4); };
+  auto word = [&](std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) header.push_back(static_cast<unsigned char>(value >> (8 * i)));
+  };
+  text("RIFF");
+  word(kUnknownSize, 4);
+  text("WAVE");
+  text("fmt ");
+  word(isFloat ? 18 : 16, 4);
+  word(isFloat ? 3 : 1, 2);  // WAVE_FORMAT_IEEE_FLOAT or WAVE_FORMAT_PCM
+  word(channels, 2);
+  word(sampleRate, 4);
+  word(sampleRate * channels * static_cast<std::uint32_t>(bytes), 4);
+  word(channels * static_cast<std::uint32_t>(bytes), 2);
+  word(static_cast<std::uint32_t>(bytes) * 8, 2);
+  if (isFloat) {
+    word(0, 2);  // cbSize
+    text("fact");
+    word(4, 4);
+    word(kUnknownSize, 4);
+  }
+  text("data");
+  word(kUnknownSize, 4);
+  return header;
+}
+
+bool writeAll(int descriptor, const unsigned char* bytes, std::size_t size) {
+  while (size > 0) {
+    const ssize_t wrote = ::write(descriptor, bytes, size);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    bytes += wrote;
+    size -= static_cast<std::size_t>(wrote);
+  }
+  return true;
+}
+
 }  // namespace
+
+bool AudioFileWriter::writesDirectly(const std::string& path) {
+  if (path == "-") return true;
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode));
+}
 
 AudioFileWriter::AudioFileWriter(const std::string& path, const OutputFormat& format,
                                  unsigned int sampleRate, unsigned int channels,
@@ -278,42 +513,97 @@ AudioFileWriter::AudioFileWriter(const std::string& path, const OutputFormat& fo
       channels_(channels),
       quantisation_(quantisation),
       random_(quantisation.seed) {
-  struct stat status {};
-  if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-    throw CliError(kExitIo, path + ": output is a directory");
-  }
-  const std::size_t slash = path.find_last_of('/');
-  const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::vector<char> pattern;
-  const std::string text = directory + "." + base + ".quorvel-fx-XXXXXX";
-  pattern.assign(text.begin(), text.end());
-  pattern.push_back('\0');
-  const int descriptor = mkstemp(pattern.data());
-  if (descriptor < 0) {
-    throw CliError(kExitIo, path + ": cannot write output: " + std::strerror(errno));
-  }
-  temporaryPath_ = pattern.data();
-  cleanupSlot_ = InterruptCleanup::track(temporaryPath_);
-  fchmod(descriptor, defaultFileMode());
-
+  const std::string where = path == "-" ? std::string("standard output") : path;
   SF_INFO info{};
   info.samplerate = static_cast<int>(sampleRate);
   info.channels = static_cast<int>(channels);
   info.format = format.sndfileFormat();
   if (!sf_format_check(&info)) {
-    close(descriptor);
-    discard();
-    throw CliError(kExitIo, path + ": " + format.name() + " cannot hold " +
+    throw CliError(kExitIo, where + ": " + format.name() + " cannot hold " +
                                 std::to_string(channels) + " channels at " +
                                 std::to_string(sampleRate) + " Hz");
   }
-  file_ = sf_open_fd(descriptor, SFM_WRITE, &info, SF_TRUE);
+  struct stat status {};
+  const bool exists = path != "-" && stat(path.c_str(), &status) == 0;
+  if (exists && S_ISDIR(status.st_mode)) {
+    throw CliError(kExitIo, path + ": output is a directory");
+  }
+  direct_ = writesDirectly(path);
+  int descriptor = -1;
+  if (direct_) {
+    descriptor = path == "-" ? STDOUT_FILENO : ::open(path.c_str(), O_WRONLY);
+    if (descriptor < 0) {
+      throw CliError(kExitIo, where + ": cannot write output: " + std::strerror(errno));
+    }
+  } else {
+    // The temporary goes beside the file a link leads to, so the rename that
+    // replaces it stays within one directory (atomic) and the link survives.
+    targetPath_ = followLinks(path);
+    const std::size_t slash = targetPath_.find_last_of('/');
+    const std::string directory =
+        slash == std::string::npos ? "" : targetPath_.substr(0, slash + 1);
+    const std::string base =
+        slash == std::string::npos ? targetPath_ : targetPath_.substr(slash + 1);
+    const std::string text = directory + "." + base + ".quorvel-fx-XXXXXX";
+    std::vector<char> pattern(text.begin(), text.end());
+    pattern.push_back('\0');
+    descriptor = mkstemp(pattern.data());
+    if (descriptor < 0) {
+      const std::string through =
+          targetPath_ == path ? "" : " (through the link to " + targetPath_ + ")";
+      throw CliError(kExitIo,
+                     path + ": cannot write output" + through + ": " + std::strerror(errno));
+    }
+    temporaryPath_ = pattern.data();
+    cleanupSlot_ = InterruptCleanup::track(temporaryPath_);
+    // A replaced file keeps its permissions and, where allowed, its owner
+    // (chown first: it may clear set-id bits). A new one gets open()'s mode.
+    struct stat target {};
+    if (stat(targetPath_.c_str(), &target) == 0 && S_ISREG(target.st_mode)) {
+      if (fchown(descriptor, target.st_uid, target.st_gid) != 0) {
+        // Only root may give a file away; the new file is then the user's own.
+      }
+      fchmod(descriptor, target.st_mode & 07777);
+    } else {
+      fchmod(descriptor, defaultFileMode());
+    }
+  }
+
+  // Where the output cannot seek, WAV is written with a streaming header of
+  // its own; AIFF, whose libsndfile writer then silently drops the audio, is refused.
+  const int container = format.sndfileFormat() & SF_FORMAT_TYPEMASK;
+  const bool seekable = lseek(descriptor, 0, SEEK_CUR) >= 0;
+  if (!seekable && container == SF_FORMAT_AIFF) {
+    if (descriptor != STDOUT_FILENO) close(descriptor);
+    discard();
+    throw CliError(kExitUsage, where +
+                                   ": AIFF cannot be written to a pipe; use --type wav, au or "
+                                   "raw for a stream");
+  }
+  if (!seekable && container == SF_FORMAT_WAV) {
+    const std::vector<unsigned char> header =
+        streamingWavHeader(format.sndfileFormat(), sampleRate, channels);
+    if (!writeAll(descriptor, header.data(), header.size())) {
+      const std::string reason = std::strerror(errno);
+      if (descriptor != STDOUT_FILENO) close(descriptor);
+      discard();
+      throw CliError(kExitIo, where + ": write error: " + reason);
+    }
+    info.format = SF_FORMAT_RAW | SF_ENDIAN_LITTLE | (format.sndfileFormat() & SF_FORMAT_SUBMASK);
+  }
+  // A regular file given as standard output (a shell redirection) is patched
+  // after closing like a temporary, if the audio starts at its beginning.
+  if (direct_ && seekable && S_ISREG(fstat(descriptor, &status) == 0 ? status.st_mode : 0) &&
+      lseek(descriptor, 0, SEEK_CUR) == 0) {
+    patchDescriptor_ = descriptor;
+  }
+  file_ =
+      sf_open_fd(descriptor, SFM_WRITE, &info, descriptor == STDOUT_FILENO ? SF_FALSE : SF_TRUE);
   if (file_ == nullptr) {
-    close(descriptor);
+    if (descriptor != STDOUT_FILENO) close(descriptor);
     const std::string reason = sf_strerror(nullptr);
     discard();
-    throw CliError(kExitIo, path + ": cannot write output: " + reason);
+    throw CliError(kExitIo, where + ": cannot write output: " + reason);
   }
   // Tags go in before the audio: FLAC and Ogg take them only then. A tag the
   // container has no field for is dropped.
@@ -376,28 +666,39 @@ void AudioFileWriter::writePcm(const float* interleaved, std::uint64_t count) {
 }
 
 void AudioFileWriter::commit() {
+  const std::string where = path_ == "-" ? std::string("standard output") : path_;
   sf_write_sync(file_);
   const int closed = sf_close(file_);
   file_ = nullptr;
   if (closed != 0) {
     const std::string reason = sf_error_number(closed);
     discard();
-    throw CliError(kExitIo, path_ + ": write error: " + reason);
+    throw CliError(kExitIo, where + ": write error: " + reason);
   }
-  if ((format_.sndfileFormat() & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV && !format_.isPcm() &&
-      !addFmtExtensionSize(temporaryPath_)) {
+  const bool floatWav =
+      (format_.sndfileFormat() & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV && !format_.isPcm();
+  if (direct_) {
+    // Nothing to move: the data went straight to the output.
+    // A shell opens a redirection write-only; the header is read back through a second open.
+    if (floatWav && patchDescriptor_ >= 0 &&
+        !addFmtExtensionSize("/dev/fd/" + std::to_string(patchDescriptor_))) {
+      throw CliError(kExitIo, where + ": write error: " + std::strerror(errno));
+    }
+    return;
+  }
+  if (floatWav && !addFmtExtensionSize(temporaryPath_)) {
     const std::string reason = std::strerror(errno);
     discard();
-    throw CliError(kExitIo, path_ + ": write error: " + reason);
+    throw CliError(kExitIo, where + ": write error: " + reason);
   }
-  if (std::rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
+  if (std::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
     const std::string reason = std::strerror(errno);
     discard();
-    throw CliError(kExitIo, path_ + ": cannot move finished output into place: " + reason);
+    throw CliError(kExitIo, where + ": cannot move finished output into place: " + reason);
   }
-  temporaryPath_.clear();
   InterruptCleanup::untrack(cleanupSlot_);
   cleanupSlot_ = -1;
+  temporaryPath_.clear();
 }
 
 void AudioFileWriter::discard() noexcept {
@@ -460,7 +761,5 @@ void InterruptCleanup::untrack(int slot) {
   slotTracked[slot].store(false, std::memory_order_release);
   slotClaimed[slot] = false;
 }
-
-bool AudioFileWriter::writesDirectly(const std::string& path) { return path == "-"; }
 
 }  // namespace quorvelfx

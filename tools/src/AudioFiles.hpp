@@ -73,7 +73,8 @@ struct InputSpec {
   // True when the input is read as raw samples (by type or by a .raw name).
   bool isRaw() const;
   // Throws CliError(kExitUsage) for raw input missing its rate, channels or
-  // encoding, or for those given with an input that has a header.
+  // encoding, or for those given with an input that has a header. With an
+  // empty path only what the type alone shows is checked.
   void validate() const;
 };
 
@@ -171,6 +172,7 @@ class AudioFileWriter {
   std::string temporaryPath_;
   int cleanupSlot_ = -1;
   bool direct_ = false;
+  int patchDescriptor_ = -1;  // standard output redirected to a regular file
   OutputFormat format_;
   unsigned int channels_;
   Quantisation quantisation_;
