@@ -4,9 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <quorvel/audio/Effect.hpp>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -84,6 +89,35 @@ TEST(MessagesTest, UsageErrorsPointToTheirCommandsHelp) {
     EXPECT_EQ(outcome.exitCode, kUsage) << outcome.err;
     EXPECT_TRUE(has(outcome.err, c.hint)) << outcome.err;
     EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << "one line: " << outcome.err;
+  }
+}
+
+// Every option a command's --help lists is documented in the man page,
+// where roff spells each '-' as "\-".
+TEST(MessagesTest, ManPageDocumentsEveryOptionOfEveryCommand) {
+  std::ifstream file(QUORVEL_FX_MANPAGE);
+  ASSERT_TRUE(file) << QUORVEL_FX_MANPAGE;
+  std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  page = std::regex_replace(page, std::regex(R"(\\-)"), "-");
+  std::set<std::string> options;
+  for (const std::string command : {"", "apply", "list", "describe", "demo", "help"}) {
+    const auto help =
+        command.empty() ? FxRunner::run({"--help"}) : FxRunner::run({command, "--help"});
+    ASSERT_EQ(help.exitCode, 0) << command;
+    const std::regex option(R"(^  (-[A-Za-z]|--[a-z][a-z-]*)(?:,(--[a-z][a-z-]*))?)");
+    std::istringstream lines(help.out);
+    for (std::string line; std::getline(lines, line);) {
+      std::smatch match;
+      if (!std::regex_search(line, match, option)) continue;
+      for (std::size_t i = 1; i < match.size(); ++i) {
+        if (match[i].matched && match[i] != "-h" && match[i] != "--help") options.insert(match[i]);
+      }
+    }
+  }
+  EXPECT_GT(options.size(), 20u) << "the options were not found in --help";
+  for (const std::string& name : options) {
+    EXPECT_TRUE(std::regex_search(page, std::regex("(^|[^a-z-])" + name + "([^a-z-]|$)")))
+        << name << " is in --help but not in the man page";
   }
 }
 
