@@ -30,6 +30,30 @@ FxRunner::Outcome FxRunner::interrupt(const std::vector<std::string>& arguments,
   return start(arguments, "", delayMs, signal);
 }
 
+FxRunner::Outcome FxRunner::shell(const std::string& script, const std::string& directory) {
+  char outPath[] = "/tmp/quorvel-fx-test-out-XXXXXX";
+  char errPath[] = "/tmp/quorvel-fx-test-err-XXXXXX";
+  const int out = mkstemp(outPath);
+  const int err = mkstemp(errPath);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    if (chdir(directory.c_str()) != 0) _exit(127);
+    setenv("FX", QUORVEL_FX_BINARY, 1);
+    execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(out);
+  close(err);
+  Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(outPath), slurp(errPath)};
+  unlink(outPath);
+  unlink(errPath);
+  return outcome;
+}
+
 FxRunner::Outcome FxRunner::start(const std::vector<std::string>& arguments,
                                   const std::string& path, int interruptAfterMs, int signal) {
   char outPath[] = "/tmp/quorvel-fx-test-out-XXXXXX";
