@@ -209,4 +209,24 @@ TEST(UnitsTest, ChainFileMistakesNameTheFileAndPlace) {
   expectSame({{"Chorus", {{"sweepWidth", "25ms"}}}}, ChainFile::read(file));
 }
 
+// Through the tool: a chain file gives the bytes the same words give, and a
+// value it gets wrong is reported with the file's name.
+TEST(UnitsTest, ApplyRunsAChainFileAsItsWords) {
+  ScratchDir dir;
+  const std::string typed = rendered(dir, {"Delay", "delayMs=350", "Chorus", "sweepWidth=0.025"});
+  const std::string preset = dir.file("preset.json");
+  std::ofstream(preset) << R"({"effects": [{"name": "Delay", "parameters": {"delayMs": 350}},
+      {"name": "AudioEffects.Chorus", "parameters": {"sweepWidth": "25ms"}}]})";
+  const std::string output = dir.file("preset.wav");
+  const auto run = FxRunner::run({"apply", "-q", "--chain", preset, dir.file("in.wav"), output});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(contents(output), typed);
+
+  std::ofstream(preset) << R"([{"name": "Delay", "parameters": {"delayMs": "3kg"}}])";
+  const auto bad = FxRunner::run({"apply", "--chain", preset, dir.file("in.wav"), output});
+  EXPECT_EQ(bad.exitCode, 2);
+  EXPECT_NE(bad.err.find("preset.json: Delay: delayMs=3kg"), std::string::npos) << bad.err;
+  EXPECT_EQ(contents(output), typed) << "a refused run leaves the output as it was";
+}
+
 }  // namespace

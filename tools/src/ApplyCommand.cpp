@@ -54,7 +54,8 @@ struct Settings {
   std::optional<double> normDb;
   std::string encoding;
   std::string type;
-  InputSpec input;  // path left empty: type, rate, channels, encoding of raw input
+  InputSpec input;        // path left empty: type, rate, channels, encoding of raw input
+  std::string chainFile;  // where the effects came from, when not the command line
   bool discard = false;
 };
 
@@ -171,7 +172,13 @@ void processFile(const Settings& settings, const EffectCatalog& catalog, bool sh
   std::unique_ptr<EffectChain> chain;
   {
     std::lock_guard<std::mutex> lock(chainCreation);
-    chain = std::make_unique<EffectChain>(catalog, settings.requests);
+    try {
+      chain = std::make_unique<EffectChain>(catalog, settings.requests);
+    } catch (const CliError& refused) {
+      // A mistake in a chain file is reported with the file's name.
+      if (settings.chainFile.empty()) throw;
+      throw CliError(refused.code(), settings.chainFile + ": " + refused.what());
+    }
   }
   result.chain = chainText(*chain);
 
@@ -367,10 +374,8 @@ Settings settingsFrom(const ApplyOptions& options, const std::vector<std::string
       throw CliError(kExitUsage, "--chain " + options.chainFile +
                                      " gives the effects; do not name effects as well");
     }
-    settings.requests = {};  // CHAINFILE-PENDING
-    if (settings.requests.empty()) {
-      throw CliError(kExitUsage, options.chainFile + ": the chain has no effects");
-    }
+    settings.requests = ChainFile::read(options.chainFile);
+    settings.chainFile = options.chainFile;
   } else {
     settings.requests = ChainArguments::parse(effectWords);
   }
@@ -446,13 +451,13 @@ int runApply(const ApplyOptions& options) {
   const std::size_t fixedFiles = options.discard ? 1 : 2;
   std::vector<std::string> files = options.words;
   std::vector<std::string> effects = options.chain;
-  if (!options.separated && !effectsFromFile) {
-    if (batch) {
+  if (!options.separated) {
+    if (batch && !effectsFromFile) {
       throw CliError(kExitUsage,
                      "with --output-dir, end the inputs with -- before the effects "
                      "(quorvel-fx apply --output-dir DIR IN... -- EFFECT ...)");
     }
-    if (files.size() > fixedFiles) {
+    if (!batch && files.size() > fixedFiles) {
       effects.assign(files.begin() + static_cast<std::ptrdiff_t>(fixedFiles), files.end());
       files.resize(fixedFiles);
     }
