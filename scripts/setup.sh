@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   openjdk-17-jdk-headless
-  libsndfile1-dev libcli11-dev nlohmann-json3-dev
+  libsndfile1-dev libcli11-dev nlohmann-json3-dev libhwy-dev
   sox gnuplot-nox
 )
 

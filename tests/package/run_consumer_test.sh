@@ -67,13 +67,14 @@ done
 effects=$lib/libQuorvelAudioEffects.so.1
 
 # --- Dependencies ------------------------------------------------------------
-# Only the host library and the C and C++ runtimes; the host library must be
+# Only the host library, Highway's runtime (libhwy1: the choice of vector
+# kernels for the CPU) and the C and C++ runtimes; the host library must be
 # found beside the effects library with no search path set, as when a JVM
 # loads it by absolute path.
 needed=$(readelf -d "$effects" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 for dependency in $needed; do
   case $dependency in
-    libQuorvelSDK.so.1 | libstdc++.so.* | libc++.so.* | libc++abi.so.* | libm.so.* | \
+    libQuorvelSDK.so.1 | libhwy.so.1 | libstdc++.so.* | libc++.so.* | libc++abi.so.* | libm.so.* | \
       libgcc_s.so.* | libc.so.* | libpthread.so.* | libdl.so.* | ld-linux*) ;;
     *) fail "libQuorvelAudioEffects depends on $dependency" ;;
   esac
