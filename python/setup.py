@@ -1,0 +1,38 @@
+"""Builds quorvel_audioeffects._core: the binding plus the DSP core's sources.
+
+The core's .cpp files are found when the build runs, so files added to
+dsp/src/ are picked up without touching this script. The arithmetic flags are
+the core's own: contraction off, no fast-math, no -march, so every sample
+comes out as quorvel-fx computes it.
+"""
+
+import os
+import sys
+from glob import glob
+from pathlib import Path
+
+from pybind11.setup_helpers import ParallelCompile, Pybind11Extension, build_ext
+from setuptools import setup
+
+HERE = Path(__file__).resolve().parent
+DSP = Path(os.environ.get("QUORVEL_DSP_DIR", HERE.parent / "dsp")).resolve()
+
+if not (DSP / "include" / "quorvel" / "audio" / "Effect.hpp").is_file():
+    sys.exit(f"setup.py: the DSP core is not at {DSP}; build from python/ inside the "
+             "repository or set QUORVEL_DSP_DIR")
+
+# Both cores of a small machine by default; NPY_NUM_BUILD_JOBS overrides.
+ParallelCompile("NPY_NUM_BUILD_JOBS", default=os.cpu_count() or 2).install()
+
+core_sources = sorted(glob(str(DSP / "src" / "*.cpp")) + glob(str(DSP / "src" / "vector" / "*.cpp")))
+
+extension = Pybind11Extension(
+    "quorvel_audioeffects._core",
+    ["src/module.cpp"] + core_sources,
+    include_dirs=[str(DSP / "include"), str(DSP / "src")],
+    libraries=["hwy"],
+    cxx_std=17,
+    extra_compile_args=["-O2", "-g0", "-ffp-contract=off", "-Wall", "-Wextra", "-Werror"],
+)
+
+setup(ext_modules=[extension], cmdclass={"build_ext": build_ext})

@@ -1,0 +1,518 @@
+// The Python binding of the DSP core: one wrapper class over any effect
+// processor and a chain of them, on NumPy arrays shaped (channels, frames) or
+// (frames,). The Python package builds the per-effect classes, their
+// keyword arguments and properties from the parameter tables exposed here.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <quorvel/audio/Effect.hpp>
+#include <quorvel/audio/Parameter.hpp>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace py = pybind11;
+namespace qa = quorvel::audio;
+
+namespace {
+
+// What quorvel-fx appends by default: the chain's latency plus its decay to
+// -60 dB, at most ten seconds.
+constexpr double kTailLevel = 0.001;
+constexpr double kMaximumTailSeconds = 10.0;
+// Highest sample rate accepted: far above any audio format, low enough that
+// a ten-second tail stays an allocation the machine can refuse cleanly.
+constexpr long long kMaximumRate = 10'000'000;
+// Frames handed to the processors per call: keeps every stage of a chain
+// working on cache-resident data.
+constexpr std::size_t kBlockFrames = 8192;
+
+// "delayMs" -> "delay_ms": the Python name of a parameter key.
+std::string pythonName(std::string_view key) {
+  std::string name;
+  for (const char c : key) {
+    if (std::isupper(static_cast<unsigned char>(c))) {
+      name += '_';
+      name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    } else {
+      name += c;
+    }
+  }
+  return name;
+}
+
+const char* typeName(qa::ParameterType type) {
+  switch (type) {
+    case qa::ParameterType::Boolean: return "bool";
+    case qa::ParameterType::Integer: return "int";
+    case qa::ParameterType::Float: return "float";
+  }
+  return "float";
+}
+
+// Channel counts each effect accepts, as the host nodes do, except that the
+// plain delay keeps state for as many channels as it is given.
+constexpr unsigned int kMaximumDelayChannels = 256;
+
+unsigned int checkedRate(const py::handle& rate) {
+  if (PyBool_Check(rate.ptr()) || !PyIndex_Check(rate.ptr())) {
+    if (PyFloat_Check(rate.ptr())) {
+      const double value = PyFloat_AsDouble(rate.ptr());
+      if (std::isfinite(value) && value == std::floor(value) && value >= 1 &&
+          value <= static_cast<double>(kMaximumRate)) {
+        return static_cast<unsigned int>(value);
+      }
+      throw py::value_error("sample_rate must be a whole number of Hz from 1 to " +
+                            std::to_string(kMaximumRate) + "; got " +
+                            py::repr(rate).cast<std::string>());
+    }
+    throw py::type_error("sample_rate must be an int (Hz); got " +
+                         std::string(Py_TYPE(rate.ptr())->tp_name));
+  }
+  const py::int_ index = py::reinterpret_steal<py::int_>(PyNumber_Index(rate.ptr()));
+  if (!index) throw py::error_already_set();
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+  if (overflow != 0 || value < 1 || value > kMaximumRate) {
+    throw py::value_error("sample_rate must be from 1 to " + std::to_string(kMaximumRate) +
+                          " Hz; got " + py::repr(rate).cast<std::string>());
+  }
+  return static_cast<unsigned int>(value);
+}
+
+// The extra frames asked for: none, the library's tail, or `seconds`
+// rounded to whole frames as quorvel-fx --tail does.
+struct TailRequest {
+  bool library = false;
+  std::optional<double> seconds;
+};
+
+TailRequest tailRequest(bool tail, const py::object& tailSeconds) {
+  TailRequest request;
+  if (!tailSeconds.is_none()) {
+    if (PyBool_Check(tailSeconds.ptr()) || !PyNumber_Check(tailSeconds.ptr())) {
+      throw py::type_error("tail_seconds must be a number of seconds");
+    }
+    const double seconds = py::float_(tailSeconds).cast<double>();
+    if (!std::isfinite(seconds) || seconds < 0) {
+      throw py::value_error("tail_seconds must be a finite number >= 0; got " +
+                            py::repr(tailSeconds).cast<std::string>());
+    }
+    request.seconds = seconds;
+  } else {
+    request.library = tail;
+  }
+  return request;
+}
+
+// An input array as the processors need it: a float32 or float64 view with
+// its strides, read once while copying into the output.
+struct Input {
+  py::array array;
+  bool mono = false;
+  std::size_t channels = 0;
+  std::size_t frames = 0;
+  bool isDouble = false;
+  const char* data = nullptr;
+  py::ssize_t channelStride = 0;
+  py::ssize_t frameStride = 0;
+};
+
+Input checkedInput(const py::handle& audio) {
+  Input input;
+  if (py::isinstance<py::array>(audio)) {
+    input.array = py::reinterpret_borrow<py::array>(audio);
+  } else {
+    input.array = py::module_::import("numpy").attr("asarray")(audio);
+  }
+  const py::dtype dtype = input.array.dtype();
+  const char kind = dtype.kind();
+  if (kind != 'f') {
+    throw py::type_error(
+        "audio must hold float32 or float64 samples; got " +
+        py::str(static_cast<py::handle>(dtype)).cast<std::string>() +
+        (kind == 'i' || kind == 'u' ? " (scale integer PCM to [-1, 1] floats first)" : ""));
+  }
+  if (dtype.itemsize() != 4 && dtype.itemsize() != 8) {
+    input.array = input.array.attr("astype")("float32");
+  }
+  input.isDouble = input.array.dtype().itemsize() == 8;
+  const py::ssize_t ndim = input.array.ndim();
+  if (ndim == 1) {
+    input.mono = true;
+    input.channels = 1;
+    input.frames = static_cast<std::size_t>(input.array.shape(0));
+    input.frameStride = input.array.strides(0);
+  } else if (ndim == 2) {
+    input.channels = static_cast<std::size_t>(input.array.shape(0));
+    input.frames = static_cast<std::size_t>(input.array.shape(1));
+    input.channelStride = input.array.strides(0);
+    input.frameStride = input.array.strides(1);
+  } else {
+    throw py::value_error("audio must be shaped (channels, frames) or (frames,); got " +
+                          std::to_string(ndim) + " dimensions");
+  }
+  if (input.channels == 0) throw py::value_error("audio has no channels (shape (0, frames))");
+  input.data = static_cast<const char*>(input.array.data());
+  return input;
+}
+
+std::string layoutHint(const Input& input) {
+  if (input.channels > input.frames) {
+    return "; arrays are (channels, frames): transpose a (frames, channels) array with .T";
+  }
+  return "";
+}
+
+// Copies (and converts) every sample of `input` to the planar float output,
+// whose rows are `rowFrames` long; the rest of each row is zeroed.
+void copyInput(const Input& input, float* out, std::size_t rowFrames) {
+  for (std::size_t c = 0; c < input.channels; ++c) {
+    const char* source = input.data + static_cast<py::ssize_t>(c) * input.channelStride;
+    float* row = out + c * rowFrames;
+    if (!input.isDouble && input.frameStride == static_cast<py::ssize_t>(sizeof(float))) {
+      if (input.frames > 0) std::memcpy(row, source, input.frames * sizeof(float));
+    } else if (input.isDouble) {
+      for (std::size_t f = 0; f < input.frames; ++f) {
+        double sample;
+        std::memcpy(&sample, source + static_cast<py::ssize_t>(f) * input.frameStride,
+                    sizeof sample);
+        row[f] = static_cast<float>(sample);
+      }
+    } else {
+      for (std::size_t f = 0; f < input.frames; ++f) {
+        std::memcpy(row + f, source + static_cast<py::ssize_t>(f) * input.frameStride,
+                    sizeof(float));
+      }
+    }
+    std::fill(row + input.frames, row + rowFrames, 0.0f);
+  }
+}
+
+// One effect processor and what a stream through it remembers. prepare(),
+// reset() and process() of the core belong to one thread at a time: `busy`
+// makes a second thread's call fail instead of racing.
+class PyEffect {
+ public:
+  explicit PyEffect(const std::string& name) {
+    effect_ = qa::makeEffect(name, 2);
+    if (!effect_) {
+      std::string known;
+      for (const qa::EffectInfo* info : qa::effectTypes()) {
+        known += (known.empty() ? "" : ", ") + std::string(info->name);
+      }
+      throw py::value_error("unknown effect type '" + name + "' (known: " + known + ")");
+    }
+    type_ = std::string(effect_->info().name);
+  }
+
+  const std::string& typeName() const { return type_; }
+  qa::Effect& effect() { return *effect_; }
+  const qa::Effect& effect() const { return *effect_; }
+
+  const qa::Parameter& parameter(const std::string& key) const {
+    const qa::Parameter* found = effect_->parameters().find(key);
+    if (found == nullptr) throw py::key_error(type_ + " has no parameter '" + key + "'");
+    return *found;
+  }
+  double get(const std::string& key) const { return parameter(key).get(*effect_); }
+  // Range and type are the package's checks; here only what must never reach
+  // the processor unnoticed.
+  void set(const std::string& key, double value) {
+    const qa::Parameter& entry = parameter(key);
+    if (!std::isfinite(value)) {
+      throw py::value_error(pythonName(entry.key) + " must be a finite number");
+    }
+    entry.set(*effect_, value);
+  }
+
+  // The channel counts the effect takes, as its host node does.
+  void checkFormat(const Input& input, unsigned int rate) const {
+    const std::size_t channels = input.channels;
+    if (type_ == "PingPongDelay") {
+      if (channels != 2) {
+        throw py::value_error("PingPongDelay needs stereo audio (2, frames); got " +
+                              std::to_string(channels) + " channel" + (channels == 1 ? "" : "s") +
+                              (input.mono ? " (make a stereo copy, e.g. np.stack([x, x]))" : "") +
+                              layoutHint(input));
+      }
+    } else if (type_ == "Delay") {
+      if (channels > kMaximumDelayChannels) {
+        throw py::value_error("Delay takes at most " + std::to_string(kMaximumDelayChannels) +
+                              " channels; got " + std::to_string(channels) + layoutHint(input));
+      }
+    } else if (channels > 2) {
+      throw py::value_error(type_ + " takes mono or stereo audio; got " + std::to_string(channels) +
+                            " channels" + layoutHint(input));
+    }
+    // A delay longer than the line would be held to it without a word.
+    if (effect_->isBypassed()) return;
+    for (const qa::Parameter& entry : effect_->parameters()) {
+      if (entry.maximumAt == nullptr) continue;
+      const double value = entry.get(*effect_);
+      const std::optional<double> limit = effect_->maximumAt(entry.key, rate);
+      if (limit && value > *limit) {
+        throw py::value_error(type_ + ": " + pythonName(entry.key) + "=" +
+                              py::repr(py::float_(value)).cast<std::string>() +
+                              " does not fit the delay line at " + std::to_string(rate) +
+                              " Hz (at most " + std::to_string(*limit) + " " +
+                              std::string(entry.unit) + ")");
+      }
+    }
+  }
+
+  // Readies the processor for a block of `channels` at `rate`: a fresh
+  // stream on `reset`, otherwise the continuation of the last one.
+  void begin(unsigned int rate, unsigned int channels, bool reset) {
+    if (!reset && started_ && (rate != rate_ || channels != channels_)) {
+      throw py::value_error(type_ + ": reset=False continues a stream of " +
+                            std::to_string(channels_) + " channel(s) at " + std::to_string(rate_) +
+                            " Hz; this audio has " + std::to_string(channels) + " at " +
+                            std::to_string(rate) + " Hz");
+    }
+    if (channels > effect_->getNumChannels()) grow(channels);
+    if (reset || !started_) effect_->reset();
+    effect_->prepare(rate, channels);
+    rate_ = rate;
+    channels_ = channels;
+    started_ = true;
+  }
+
+  void clear() {
+    effect_->reset();
+    started_ = false;
+  }
+
+  double tailFrames(unsigned int rate) const {
+    return effect_->latencySamples(rate) + effect_->tailSamples(rate, kTailLevel);
+  }
+
+  std::atomic<bool> busy{false};
+
+ private:
+  // A new processor with state for more channels, with the same settings.
+  void grow(unsigned int channels) {
+    std::unique_ptr<qa::Effect> wider = qa::makeEffect(type_, channels);
+    for (const qa::Parameter& entry : effect_->parameters()) {
+      entry.set(*wider, entry.get(*effect_));
+    }
+    effect_ = std::move(wider);
+    started_ = false;
+  }
+
+  std::unique_ptr<qa::Effect> effect_;
+  std::string type_;
+  unsigned int rate_ = 0;
+  unsigned int channels_ = 0;
+  bool started_ = false;
+};
+
+// Claims the effects of one call for this thread; gives them back on exit.
+// A claimed effect refuses a second thread rather than racing it.
+class BusyClaim {
+ public:
+  explicit BusyClaim(const std::vector<PyEffect*>& effects) {
+    for (PyEffect* effect : effects) {
+      if (effect->busy.exchange(true)) {
+        release();
+        throw std::runtime_error("effect is busy in another thread");
+      }
+      claimed_.push_back(effect);
+    }
+  }
+  ~BusyClaim() { release(); }
+  BusyClaim(const BusyClaim&) = delete;
+  BusyClaim& operator=(const BusyClaim&) = delete;
+
+ private:
+  void release() {
+    for (PyEffect* effect : claimed_) effect->busy.store(false);
+    claimed_.clear();
+  }
+  std::vector<PyEffect*> claimed_;
+};
+
+// Runs `effects` in order over `input` and returns the new array, with
+// `tail` frames of the decay after the input.
+py::array run(const std::vector<PyEffect*>& effects, const py::handle& audio,
+              const py::handle& sampleRate, bool reset, const TailRequest& tail) {
+  const unsigned int rate = checkedRate(sampleRate);
+  const Input input = checkedInput(audio);
+  for (PyEffect* effect : effects) effect->checkFormat(input, rate);
+  const BusyClaim claimed(effects);
+
+  std::uint64_t tailFrames = 0;
+  if (tail.seconds) {
+    tailFrames = static_cast<std::uint64_t>(std::llround(*tail.seconds * rate));
+  } else if (tail.library) {
+    double total = 0.0;
+    for (const PyEffect* effect : effects) total += effect->tailFrames(rate);
+    const double longest = kMaximumTailSeconds * rate;
+    if (!(total < longest)) total = longest;
+    tailFrames = static_cast<std::uint64_t>(std::ceil(std::max(total, 0.0)));
+  }
+  const std::size_t frames = input.frames + static_cast<std::size_t>(tailFrames);
+  const auto channels = static_cast<unsigned int>(input.channels);
+  for (PyEffect* effect : effects) effect->begin(rate, channels, reset);
+
+  py::array_t<float> output = input.mono ? py::array_t<float>(static_cast<py::ssize_t>(frames))
+                                         : py::array_t<float>({static_cast<py::ssize_t>(channels),
+                                                               static_cast<py::ssize_t>(frames)});
+  float* const out = output.mutable_data();
+  {
+    const py::gil_scoped_release released;
+    copyInput(input, out, frames);
+    std::vector<float*> rows(channels);
+    for (std::size_t start = 0; start < frames; start += kBlockFrames) {
+      const auto count = static_cast<unsigned int>(std::min(kBlockFrames, frames - start));
+      for (unsigned int c = 0; c < channels; ++c) rows[c] = out + c * frames + start;
+      for (PyEffect* effect : effects) {
+        effect->effect().process(rows.data(), rows.data(), channels, count);
+      }
+    }
+  }
+  return std::move(output);
+}
+
+std::vector<PyEffect*> chainEffects(const py::list& effects) {
+  std::vector<PyEffect*> stages;
+  for (const py::handle item : effects) {
+    if (!py::isinstance<PyEffect>(item)) {
+      throw py::type_error("a chain holds effects (Delay, Chorus, ...); got " +
+                           std::string(Py_TYPE(item.ptr())->tp_name));
+    }
+    PyEffect* effect = item.cast<PyEffect*>();
+    if (std::find(stages.begin(), stages.end(), effect) != stages.end()) {
+      throw py::value_error("the same " + effect->typeName() +
+                            " object appears twice in the chain; make a second one");
+    }
+    stages.push_back(effect);
+  }
+  return stages;
+}
+
+py::dict parameterInfo(const qa::Parameter& entry) {
+  py::dict info;
+  info["key"] = std::string(entry.key);
+  info["name"] = pythonName(entry.key);
+  info["description"] = std::string(entry.description);
+  info["unit"] = std::string(entry.unit);
+  info["type"] = typeName(entry.type);
+  info["minimum"] = entry.minimum;
+  info["maximum"] = entry.maximum;
+  info["default"] = entry.defaultValue;
+  info["rate_bound"] = entry.maximumAt != nullptr;
+  return info;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+  m.doc() = "Bindings of the Quorvel DSP core; use the quorvel_audioeffects package.";
+
+  m.def(
+      "effect_types",
+      [] {
+        py::list types;
+        for (const qa::EffectInfo* info : qa::effectTypes()) {
+          const std::unique_ptr<qa::Effect> probe = qa::makeEffect(info->name, 2);
+          py::dict type;
+          type["name"] = std::string(info->name);
+          type["display_name"] = std::string(info->displayName);
+          type["description"] = std::string(info->description);
+          py::list parameters;
+          for (const qa::Parameter& entry : probe->parameters()) {
+            parameters.append(parameterInfo(entry));
+          }
+          type["parameters"] = parameters;
+          types.append(type);
+        }
+        return types;
+      },
+      "The effect types with their parameter tables, in registration order.");
+  m.def("stored_value", [](const std::string& type, double value) {
+    const qa::ParameterType kind = type == "bool"  ? qa::ParameterType::Boolean
+                                   : type == "int" ? qa::ParameterType::Integer
+                                                   : qa::ParameterType::Float;
+    return qa::storedValue(kind, value);
+  });
+  m.attr("TAIL_LEVEL") = kTailLevel;
+  m.attr("MAXIMUM_TAIL_SECONDS") = kMaximumTailSeconds;
+
+  py::class_<PyEffect>(m, "Effect")
+      .def(py::init<const std::string&>(), py::arg("type_name"))
+      .def_property_readonly("type_name", &PyEffect::typeName)
+      .def("_get", &PyEffect::get, py::arg("key"))
+      .def("_set", &PyEffect::set, py::arg("key"), py::arg("value"))
+      .def(
+          "process",
+          [](PyEffect& self, const py::handle& audio, const py::handle& sampleRate, bool reset,
+             bool tail, const py::object& tailSeconds) {
+            return run({&self}, audio, sampleRate, reset, tailRequest(tail, tailSeconds));
+          },
+          py::arg("audio"), py::arg("sample_rate"), py::arg("reset") = true,
+          py::arg("tail") = false, py::arg("tail_seconds") = py::none())
+      .def(
+          "reset",
+          [](PyEffect& self) {
+            const BusyClaim claimed({&self});
+            self.clear();
+          },
+          "Forgets the stream: silent lines, rewound oscillators.")
+      .def_property_readonly("is_bypassed",
+                             [](const PyEffect& self) { return self.effect().isBypassed(); })
+      .def(
+          "latency_samples",
+          [](const PyEffect& self, const py::handle& rate) {
+            return self.effect().latencySamples(checkedRate(rate));
+          },
+          py::arg("sample_rate"))
+      .def(
+          "tail_samples",
+          [](const PyEffect& self, const py::handle& rate, double level) {
+            if (!(level > 0.0 && level < 1.0)) {
+              throw py::value_error("level must be between 0 and 1 (linear)");
+            }
+            return self.effect().tailSamples(checkedRate(rate), level);
+          },
+          py::arg("sample_rate"), py::arg("level") = kTailLevel)
+      .def(
+          "maximum_at",
+          [](const PyEffect& self, const std::string& key, const py::handle& rate) {
+            self.parameter(key);
+            return self.effect().maximumAt(key, checkedRate(rate));
+          },
+          py::arg("key"), py::arg("sample_rate"));
+
+  m.def(
+      "run_chain",
+      [](const py::list& effects, const py::handle& audio, const py::handle& sampleRate, bool reset,
+         bool tail, const py::object& tailSeconds) {
+        return run(chainEffects(effects), audio, sampleRate, reset, tailRequest(tail, tailSeconds));
+      },
+      py::arg("effects"), py::arg("audio"), py::arg("sample_rate"), py::arg("reset") = true,
+      py::arg("tail") = false, py::arg("tail_seconds") = py::none());
+  m.def(
+      "check_chain", [](const py::list& effects) { chainEffects(effects); }, py::arg("effects"));
+  m.def(
+      "tail_frames",
+      [](const py::list& effects, const py::handle& sampleRate) {
+        const unsigned int rate = checkedRate(sampleRate);
+        double total = 0.0;
+        for (const PyEffect* effect : chainEffects(effects)) total += effect->tailFrames(rate);
+        const double longest = kMaximumTailSeconds * rate;
+        if (!(total < longest)) total = longest;
+        return static_cast<std::uint64_t>(std::ceil(std::max(total, 0.0)));
+      },
+      py::arg("effects"), py::arg("sample_rate"));
+}
