@@ -112,9 +112,9 @@ class LevelStage {
     }
   }
 
-  // Takes one rendered block; without normalisation it goes straight on.
+  // Takes rendered frames, levelled in place; without normalisation they go straight on.
   template <typename Write>
-  void push(const float* interleaved, std::uint64_t frames, Write write) {
+  void push(float* interleaved, std::uint64_t frames, Write write) {
     const std::size_t count = static_cast<std::size_t>(frames) * channels_;
     if (spool_) {
       for (std::size_t i = 0; i < count; ++i)
@@ -124,9 +124,8 @@ class LevelStage {
       }
       return;
     }
-    block_.assign(interleaved, interleaved + count);
-    level_.apply(block_.data(), count);
-    write(block_.data(), frames);
+    level_.apply(interleaved, count);
+    write(interleaved, frames);
   }
 
   // Sends what was held back, scaled to the target peak.
@@ -135,7 +134,7 @@ class LevelStage {
     if (!spool_) return;
     level_ = OutputLevel(OutputLevel::normalising(spoolPeak_, *normDb_));
     std::rewind(spool_.get());
-    constexpr std::size_t kFrames = 4096;
+    constexpr std::size_t kFrames = ChainRenderer::kChunkFrames;
     block_.resize(kFrames * channels_);
     for (;;) {
       const std::size_t got =
@@ -167,8 +166,10 @@ class LevelStage {
 // factory, which is not promised to be thread-safe.
 std::mutex chainCreation;
 
+// With `overlap`, the file is read and written on threads of their own while
+// this one renders: worth it while there are cores to spare.
 void processFile(const Settings& settings, const EffectCatalog& catalog, bool showProgress,
-                 FileResult& result) {
+                 bool overlap, FileResult& result) {
   std::unique_ptr<EffectChain> chain;
   {
     std::lock_guard<std::mutex> lock(chainCreation);
@@ -227,13 +228,11 @@ void processFile(const Settings& settings, const EffectCatalog& catalog, bool sh
   LevelStage level(settings, channels);
   ChainRenderer renderer(*chain, channels, settings.block);
   const auto start = std::chrono::steady_clock::now();
-  const RenderStats stats = renderer.run(
+  const RenderStats stats = renderer.stream(
       [&](float* interleaved, std::uint64_t frames) { return reader.read(interleaved, frames); },
       inputFrames, tailFrames,
-      [&](const float* interleaved, std::uint64_t frames) {
-        level.push(interleaved, frames, write);
-      },
-      progress);
+      [&](float* interleaved, std::uint64_t frames) { level.push(interleaved, frames, write); },
+      progress, overlap);
   level.finish(write);
   if (writer) writer->commit();
   result.wallSeconds =
@@ -250,9 +249,9 @@ void processFile(const Settings& settings, const EffectCatalog& catalog, bool sh
 }
 
 void runGuarded(const Settings& settings, const EffectCatalog& catalog, bool showProgress,
-                FileResult& result) {
+                bool overlap, FileResult& result) {
   try {
-    processFile(settings, catalog, showProgress, result);
+    processFile(settings, catalog, showProgress, overlap, result);
   } catch (const CliError& error) {
     result.code = error.code();
     result.error = error.what();
@@ -495,12 +494,12 @@ int runApply(const ApplyOptions& options) {
     FileResult result;
     result.job = jobs[0];
     if (!options.json) {
-      processFile(settings, catalog, !options.quiet, result);
+      processFile(settings, catalog, !options.quiet, true, result);
       report(result, options.quiet, false);
       return kExitSuccess;
     }
     // Scripts get their JSON whether or not the file went through.
-    runGuarded(settings, catalog, false, result);
+    runGuarded(settings, catalog, false, true, result);
     report(result, options.quiet, true);
     const nlohmann::ordered_json summary = {{"files", {jsonOf(result)}},
                                             {"failed", result.code == kExitSuccess ? 0 : 1}};
@@ -515,19 +514,21 @@ int runApply(const ApplyOptions& options) {
   for (const FileResult& refused : results) {
     if (!refused.error.empty()) report(refused, options.quiet, options.json);
   }
+  const unsigned int workers =
+      static_cast<unsigned int>(std::min<std::size_t>(jobCount(options.jobs), jobs.size()));
+  // Each file's reading and writing threads would only compete with the other workers.
+  const bool overlap = 2 * workers <= std::max(1u, std::thread::hardware_concurrency());
   std::atomic<std::size_t> next{0};
   std::mutex reporting;
   const auto work = [&] {
     for (std::size_t i = next++; i < jobs.size(); i = next++) {
       FileResult& result = results[firstJob + i];
       result.job = jobs[i];
-      runGuarded(settings, catalog, false, result);
+      runGuarded(settings, catalog, false, overlap, result);
       std::lock_guard<std::mutex> lock(reporting);
       report(result, options.quiet, options.json);
     }
   };
-  const unsigned int workers =
-      static_cast<unsigned int>(std::min<std::size_t>(jobCount(options.jobs), jobs.size()));
   std::vector<std::thread> threads;
   for (unsigned int w = 1; w < workers; ++w) threads.emplace_back(work);
   work();

@@ -497,7 +497,130 @@ bool writeAll(int descriptor, const unsigned char* bytes, std::size_t size) {
   return true;
 }
 
+bool writeAllAt(int descriptor, const char* bytes, std::size_t size, off_t offset, int& error) {
+  while (size > 0) {
+    const ssize_t wrote = pwrite(descriptor, bytes, size, offset);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      error = wrote < 0 ? errno : ENOSPC;
+      return false;
+    }
+    bytes += wrote;
+    size -= static_cast<std::size_t>(wrote);
+    offset += wrote;
+  }
+  return true;
+}
+
 }  // namespace
+
+// libsndfile writes float WAV with the 16-byte fmt chunk that commit() extends
+// by cbSize (see addFmtExtensionSize); moving the finished file up by two bytes
+// costs as much as writing it again. A temporary float WAV is therefore handed
+// to libsndfile through this: every byte it puts at or after the end of the
+// fmt chunk lands two bytes further on, so commit() only patches the sizes.
+struct AudioFileWriter::ShiftedFile {
+  static constexpr sf_count_t kFmtEnd = 36;
+
+  explicit ShiftedFile(int fd) : descriptor(fd) {}
+
+  int descriptor;
+  sf_count_t position = 0;
+  sf_count_t length = 0;  // as libsndfile sees the file
+  int error = 0;          // errno of the first failed write
+
+  static ShiftedFile& of(void* data) { return *static_cast<ShiftedFile*>(data); }
+
+  static sf_count_t fileLength(void* data) { return of(data).length; }
+  static sf_count_t seek(sf_count_t offset, int whence, void* data) {
+    ShiftedFile& file = of(data);
+    const sf_count_t base = whence == SEEK_CUR   ? file.position
+                            : whence == SEEK_END ? file.length
+                                                 : 0;
+    if (base + offset < 0) return -1;
+    file.position = base + offset;
+    return file.position;
+  }
+  static sf_count_t tell(void* data) { return of(data).position; }
+
+  // Calls `transfer(pointer, bytes, physical offset)` for the parts of
+  // [position, position + count) before and after the gap.
+  template <typename Transfer>
+  sf_count_t split(sf_count_t count, Transfer transfer) {
+    sf_count_t done = 0;
+    while (done < count) {
+      const sf_count_t at = position + done;
+      const sf_count_t part = at < kFmtEnd ? std::min(count - done, kFmtEnd - at) : count - done;
+      const sf_count_t moved = transfer(done, part, at < kFmtEnd ? at : at + 2);
+      done += moved;
+      if (moved < part) break;
+    }
+    position += done;
+    return done;
+  }
+  static sf_count_t read(void* bytes, sf_count_t count, void* data) {
+    ShiftedFile& file = of(data);
+    return file.split(count, [&](sf_count_t done, sf_count_t part, sf_count_t offset) {
+      const ssize_t got = pread(file.descriptor, static_cast<char*>(bytes) + done,
+                                static_cast<std::size_t>(part), offset);
+      return static_cast<sf_count_t>(std::max<ssize_t>(got, 0));
+    });
+  }
+  static sf_count_t write(const void* bytes, sf_count_t count, void* data) {
+    ShiftedFile& file = of(data);
+    const sf_count_t wrote =
+        file.split(count, [&](sf_count_t done, sf_count_t part, sf_count_t offset) -> sf_count_t {
+          if (file.error != 0) return 0;
+          const bool ok = writeAllAt(file.descriptor, static_cast<const char*>(bytes) + done,
+                                     static_cast<std::size_t>(part), offset, file.error);
+          return ok ? part : 0;
+        });
+    file.length = std::max(file.length, file.position);
+    return wrote;
+  }
+
+  // Fills in the gap as cbSize = 0 and the sizes that include it; a header
+  // other than the one expected is moved back to where libsndfile put it.
+  bool finish() {
+    unsigned char header[38];
+    if (pread(descriptor, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) {
+      return false;
+    }
+    const std::uint32_t riffSize = getLittleEndian32(header + 4);
+    if (std::memcmp(header, "RIFF", 4) == 0 && std::memcmp(header + 8, "WAVEfmt ", 8) == 0 &&
+        getLittleEndian32(header + 16) == 16 && header[20] == 3 && header[21] == 0 &&
+        riffSize < 0xFFFFFFF0u) {
+      unsigned char size[4];
+      const char extension[2] = {0, 0};
+      putLittleEndian32(size, riffSize + 2);
+      bool ok = writeAllAt(descriptor, reinterpret_cast<const char*>(size), 4, 4, error);
+      putLittleEndian32(size, 18);
+      ok = ok && writeAllAt(descriptor, reinterpret_cast<const char*>(size), 4, 16, error);
+      return ok && writeAllAt(descriptor, extension, 2, kFmtEnd, error);
+    }
+    std::vector<char> buffer(1 << 20);
+    for (sf_count_t from = kFmtEnd; from < length;) {
+      const auto part = static_cast<std::size_t>(
+          std::min<sf_count_t>(length - from, static_cast<sf_count_t>(buffer.size())));
+      if (pread(descriptor, buffer.data(), part, from + 2) != static_cast<ssize_t>(part) ||
+          !writeAllAt(descriptor, buffer.data(), part, from, error)) {
+        return false;
+      }
+      from += static_cast<sf_count_t>(part);
+    }
+    return ftruncate(descriptor, length) == 0;
+  }
+
+  static SF_VIRTUAL_IO io() { return SF_VIRTUAL_IO{fileLength, seek, read, write, tell}; }
+};
+
+// libsndfile's own words for a failed write, which the shifted file cannot give it.
+std::string AudioFileWriter::writeFailure() const {
+  if (shifted_ && shifted_->error != 0) {
+    return std::string("System error : ") + std::strerror(shifted_->error) + ".";
+  }
+  return sf_strerror(file_);
+}
 
 bool AudioFileWriter::writesDirectly(const std::string& path) {
   if (path == "-") return true;
@@ -597,8 +720,15 @@ AudioFileWriter::AudioFileWriter(const std::string& path, const OutputFormat& fo
       lseek(descriptor, 0, SEEK_CUR) == 0) {
     patchDescriptor_ = descriptor;
   }
-  file_ =
-      sf_open_fd(descriptor, SFM_WRITE, &info, descriptor == STDOUT_FILENO ? SF_FALSE : SF_TRUE);
+  if (!direct_ && container == SF_FORMAT_WAV && !format.isPcm()) {
+    shifted_ = std::make_unique<ShiftedFile>(descriptor);
+    SF_VIRTUAL_IO io = ShiftedFile::io();
+    file_ = sf_open_virtual(&io, SFM_WRITE, &info, shifted_.get());
+    if (file_ == nullptr) shifted_.reset();
+  } else {
+    file_ =
+        sf_open_fd(descriptor, SFM_WRITE, &info, descriptor == STDOUT_FILENO ? SF_FALSE : SF_TRUE);
+  }
   if (file_ == nullptr) {
     if (descriptor != STDOUT_FILENO) close(descriptor);
     const std::string reason = sf_strerror(nullptr);
@@ -619,7 +749,7 @@ void AudioFileWriter::write(const float* interleaved, std::uint64_t count) {
   }
   const sf_count_t wrote = sf_writef_float(file_, interleaved, static_cast<sf_count_t>(count));
   if (wrote != static_cast<sf_count_t>(count)) {
-    throw CliError(kExitIo, path_ + ": write error: " + sf_strerror(file_));
+    throw CliError(kExitIo, path_ + ": write error: " + writeFailure());
   }
 }
 
@@ -661,19 +791,38 @@ void AudioFileWriter::writePcm(const float* interleaved, std::uint64_t count) {
   }
   const sf_count_t wrote = sf_writef_int(file_, integers_.data(), static_cast<sf_count_t>(count));
   if (wrote != static_cast<sf_count_t>(count)) {
-    throw CliError(kExitIo, path_ + ": write error: " + sf_strerror(file_));
+    throw CliError(kExitIo, path_ + ": write error: " + writeFailure());
   }
 }
 
 void AudioFileWriter::commit() {
   const std::string where = path_ == "-" ? std::string("standard output") : path_;
-  sf_write_sync(file_);
+  const bool shiftedOutput = shifted_ != nullptr;
+  // libsndfile syncs its own descriptor only; a shifted file's is synced here, at the same point.
+  if (shiftedOutput) {
+    fsync(shifted_->descriptor);
+  } else {
+    sf_write_sync(file_);
+  }
   const int closed = sf_close(file_);
   file_ = nullptr;
   if (closed != 0) {
     const std::string reason = sf_error_number(closed);
     discard();
     throw CliError(kExitIo, where + ": write error: " + reason);
+  }
+  if (shiftedOutput) {
+    bool ok = shifted_->error == 0 && shifted_->finish();
+    int error = shifted_->error != 0 ? shifted_->error : errno;
+    if (close(shifted_->descriptor) != 0 && ok) {
+      ok = false;
+      error = errno;
+    }
+    shifted_.reset();
+    if (!ok) {
+      discard();
+      throw CliError(kExitIo, where + ": write error: " + std::strerror(error));
+    }
   }
   const bool floatWav =
       (format_.sndfileFormat() & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV && !format_.isPcm();
@@ -686,7 +835,7 @@ void AudioFileWriter::commit() {
     }
     return;
   }
-  if (floatWav && !addFmtExtensionSize(temporaryPath_)) {
+  if (floatWav && !shiftedOutput && !addFmtExtensionSize(temporaryPath_)) {
     const std::string reason = std::strerror(errno);
     discard();
     throw CliError(kExitIo, where + ": write error: " + reason);
@@ -705,6 +854,10 @@ void AudioFileWriter::discard() noexcept {
   if (file_ != nullptr) {
     sf_close(file_);
     file_ = nullptr;
+  }
+  if (shifted_) {
+    close(shifted_->descriptor);
+    shifted_.reset();
   }
   if (!temporaryPath_.empty()) {
     InterruptCleanup::untrack(cleanupSlot_);

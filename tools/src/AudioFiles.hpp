@@ -3,6 +3,7 @@
 #include <sndfile.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -148,7 +149,8 @@ class AudioFileWriter {
   AudioFileWriter(const AudioFileWriter&) = delete;
   AudioFileWriter& operator=(const AudioFileWriter&) = delete;
 
-  // Appends `count` frames of `interleaved` samples (count * channels floats).
+  // Appends `count` frames of `interleaved` samples (count * channels floats);
+  // any number at a time, large blocks being cheapest.
   void write(const float* interleaved, std::uint64_t count);
   // Finishes the file and moves it to the output path.
   void commit();
@@ -167,6 +169,9 @@ class AudioFileWriter {
   void writePcm(const float* interleaved, std::uint64_t count);
   double ditherOffset() noexcept;
 
+  struct ShiftedFile;
+  std::string writeFailure() const;
+
   std::string path_;
   std::string targetPath_;  // path_ with symbolic links resolved
   std::string temporaryPath_;
@@ -179,6 +184,7 @@ class AudioFileWriter {
   std::uint64_t random_;
   std::vector<int> integers_;
   SNDFILE* file_ = nullptr;
+  std::unique_ptr<ShiftedFile> shifted_;  // a float WAV's temporary, see ShiftedFile
   std::uint64_t clipped_ = 0;
 };
 

@@ -108,29 +108,54 @@ struct RenderStats {
 };
 
 // Drives a prepared EffectChain block by block: pulls interleaved input,
-// appends the silent tail, pushes interleaved output, and measures it.
+// appends the silent tail, pushes interleaved output, and measures it. The
+// audio moves in chunks of many blocks, converted between interleaved and
+// planar on the way; the chain sees the same blocks whatever the chunk size.
 class ChainRenderer {
  public:
   // Fills up to `frames` interleaved frames; returns how many, 0 at the end.
+  // Fewer than asked for also ends the input.
   using Reader = std::function<std::uint64_t(float* interleaved, std::uint64_t frames)>;
   // Takes `frames` interleaved output frames.
   using Writer = std::function<void(const float* interleaved, std::uint64_t frames)>;
+  // Takes `frames` interleaved output frames, which it may change in place.
+  using ChunkWriter = std::function<void(float* interleaved, std::uint64_t frames)>;
+
+  // Frames moved per read and write, rounded down to whole blocks.
+  static constexpr unsigned int kChunkFrames = 65536;
+  // Chunks in flight when reading, rendering and writing overlap.
+  static constexpr unsigned int kChunksInFlight = 4;
 
   // Renders through `chain`, which must be prepared for `channels` channels
   // and blocks of `blockFrames` frames.
   ChainRenderer(EffectChain& chain, unsigned int channels, unsigned int blockFrames);
 
   // Processes `inputFrames` frames from `read` (fewer if it ends sooner)
-  // followed by `tailFrames` frames of silence, and sends every output block
-  // to `write`, reporting progress to `progress`.
+  // followed by `tailFrames` frames of silence, and sends the output to
+  // `write`, reporting progress to `progress`; measures its level and the
+  // time spent in the nodes.
   RenderStats run(const Reader& read, std::uint64_t inputFrames, std::uint64_t tailFrames,
                   const Writer& write, ProgressBar& progress);
 
+  // As run(), counting frames only. With `overlap`, `read` and `write` run on
+  // threads of their own while this one renders, chunks passing between them
+  // in order; an exception from any of them is rethrown here once all three
+  // have stopped, the earliest in the audio first.
+  RenderStats stream(const Reader& read, std::uint64_t inputFrames, std::uint64_t tailFrames,
+                     const ChunkWriter& write, ProgressBar& progress, bool overlap);
+
+  // The frames per chunk for blocks of `blockFrames`: whole blocks, about kChunkFrames.
+  static unsigned int chunkFrames(unsigned int blockFrames) noexcept;
+
  private:
+  class Source;
+  void render(float* interleaved, std::uint64_t frames, RenderStats* measured);
+  RenderStats streamOverlapped(Source& source, const ChunkWriter& write, ProgressBar& progress);
+
   EffectChain& chain_;
   unsigned int channels_;
   unsigned int blockFrames_;
-  std::vector<float> interleaved_;
+  unsigned int chunkFrames_;
 };
 
 }  // namespace quorvelfx
