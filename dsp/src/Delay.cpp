@@ -6,6 +6,7 @@
 #include "EffectSupport.hpp"
 #include "SharedParameters.hpp"
 #include "quorvel/audio/DenormalScope.hpp"
+#include "vector/EchoLoop.hpp"
 
 namespace quorvel::audio {
 
@@ -19,7 +20,7 @@ const std::array<Parameter, 5> kParameters =
 
 }  // namespace
 
-Delay::Delay(unsigned int channels) : numChannels(channels), lanes(channels) {
+Delay::Delay(unsigned int channels) : numChannels(channels) {
   buffers.reserve(channels);
   for (unsigned int i = 0; i < channels; ++i) {
     CircularBuffer line(kDelayLineLength);
@@ -98,44 +99,18 @@ void Delay::process(const float* const* in, float* const* out, unsigned int chan
   const unsigned int used = std::min(channels, numChannels);
   detail::copyThrough(in, out, used, channels, frames);
   if (frames == 0 || used == 0) return;
-  // Mono and stereo keep their lanes in registers.
-  if (used == 1) return echo<1>(in, out, used, frames);
-  if (used == 2) return echo<2>(in, out, used, frames);
-  echo<0>(in, out, used, frames);
-}
-
-// The echo loop, frames outer and channels inner, over `count` lanes (a
-// compile-time count keeps mono and stereo lanes in registers). The gains are
-// read for every sample, so a change reaches the very next one.
-template <unsigned int kChannels>
-void Delay::echo(const float* const* in, float* const* out, unsigned int channels,
-                 unsigned int frames) noexcept {
-  const unsigned int count = kChannels > 0 ? kChannels : channels;
-  Lane local[kChannels > 0 ? kChannels : 1];
-  Lane* const lane = kChannels > 0 ? local : lanes.data();
-  for (unsigned int c = 0; c < count; ++c) {
-    lane[c] = {buffers[c].data(), buffers[c].getReadPointer(), buffers[c].getWritePointer(), in[c],
-               out[c]};
-  }
-  for (unsigned int f = 0; f < frames; ++f) {
-#pragma GCC unroll 2
-    for (unsigned int c = 0; c < count; ++c) {
-      Lane& l = lane[c];
-      const float dry = dryMix.load();
-      const float wet = wetMix.load();
-      const float feedback = feedbackLevel.load();
-      const float x = l.in[f];
-      // Read before write: the delayed sample is the one stored D frames ago.
-      const float y = l.samples[l.read];
-      l.samples[l.write] = detail::lineSample(y * feedback + x);
-      if (++l.write == kDelayLineLength) l.write = 0;
-      if (++l.read == kDelayLineLength) l.read = 0;
-      l.out[f] = dry * x + wet * y;
-    }
-  }
-  for (unsigned int c = 0; c < count; ++c) {
-    buffers[c].setReadPointer(lane[c].read);
-    buffers[c].setWritePointer(lane[c].write);
+  // The gains are read once per block: a change made between two calls is
+  // heard from the first frame of the next block, as it would be with a read
+  // per sample, and the block runs on constants, several frames at a time.
+  const kernels::EchoGains gains{dryMix.load(), wetMix.load(), feedbackLevel.load()};
+  // Each channel's line is its own: the channels run one after the other.
+  for (unsigned int c = 0; c < used; ++c) {
+    CircularBuffer& line = buffers[c];
+    int read = line.getReadPointer();
+    int write = line.getWritePointer();
+    kernels::echoLine(line.data(), line.getSize(), read, write, in[c], out[c], frames, gains);
+    line.setReadPointer(read);
+    line.setWritePointer(write);
   }
 }
 

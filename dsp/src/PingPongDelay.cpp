@@ -8,6 +8,7 @@
 #include "SharedParameters.hpp"
 #include "quorvel/audio/Delay.hpp"
 #include "quorvel/audio/DenormalScope.hpp"
+#include "vector/EchoLoop.hpp"
 
 namespace quorvel::audio {
 
@@ -110,23 +111,11 @@ void PingPongDelay::process(const float* const* in, float* const* out, unsigned 
   if (used > 0) lines.left(in[0][0], out[0][0], index);
   if (used > 1) lines.right(in[1][0], out[1][0], index);
   index = (index + 1) % length;
-  if (used == 2) {
-    const float* const inLeft = in[0];
-    const float* const inRight = in[1];
-    float* const outLeft = out[0];
-    float* const outRight = out[1];
-    for (unsigned int f = 1; f < frames; ++f) {
-      lines.left(inLeft[f], outLeft[f], index);
-      lines.right(inRight[f], outRight[f], index);
-      if (++index == length) index = 0;
-    }
-  } else if (used == 1) {
-    const float* const inLeft = in[0];
-    float* const outLeft = out[0];
-    for (unsigned int f = 1; f < frames; ++f) {
-      lines.left(inLeft[f], outLeft[f], index);
-      if (++index == length) index = 0;
-    }
+  if (used > 0) {
+    index = kernels::crossFedLines(lines.leftLine, lines.rightLine, index, length, in[0] + 1,
+                                   used > 1 ? in[1] + 1 : nullptr, out[0] + 1,
+                                   used > 1 ? out[1] + 1 : nullptr, frames - 1,
+                                   {lines.dryMix, lines.wetMix, lines.feedbackLevel});
   } else {
     index = static_cast<unsigned int>((index + (frames - 1ull)) % length);
   }

@@ -8,6 +8,7 @@
 #include "InterpolatedRead.hpp"
 #include "OscillatorStep.hpp"
 #include "quorvel/audio/DenormalScope.hpp"
+#include "vector/SweepLoops.hpp"
 
 namespace quorvel::audio {
 
@@ -54,14 +55,12 @@ float sweptDelay(float v, float sweepWidth, float sampleRate) noexcept {
   return std::isfinite(d) ? d : 0.0f;
 }
 
-// Whether a chunk of `count` frames may be run as two passes, all delay-line
-// writes apart from all interpolated reads, with the same result as
-// interleaving them frame by frame: true when every swept delay of the chunk
-// lies in [0, length - fixedDelay - count - 4], so that no read reaches a
-// position the chunk writes after that read's own frame (reads lie at least
-// fixedDelay behind and never wrap round to the front of the line). Reads
-// that come before their own frame's write also need the fixed delay to
-// exceed the chunk, so that they never reach the chunk's earlier writes.
+// Whether a chunk of `count` frames may be run in groups of frames, each
+// group's writes apart from its reads: true when every swept delay of the
+// chunk lies in [0, length - fixedDelay - count - 4], so that no read wraps
+// round to a position the chunk writes after that read's own frame, and every
+// unreduced position lies in [0, 2 x length). Whether a group's reads reach
+// its own earlier writes is left to each group.
 bool sweepStaysBehind(const float* d, unsigned int count, float fixedDelay, float length) noexcept {
   const float limit = length - fixedDelay - static_cast<float>(count) - 4.0f;
   bool inside = true;
@@ -75,9 +74,7 @@ SweptDelay::SweptDelay(const Design& design, unsigned int channels)
     : shape(&design),
       numChannels(channels),
       sweepWidth(design.sweepWidth),
-      sweeps(kChunkFrames * (design.sharedOscillator ? 1 : channels)),
-      positions(kChunkFrames),
-      delayed(kChunkFrames) {
+      sweeps(kChunkFrames * (design.sharedOscillator ? 1 : channels)) {
   buffers.reserve(channels);
   const unsigned int oscillators = design.sharedOscillator ? 1 : channels;
   lfos.reserve(oscillators);
@@ -237,37 +234,14 @@ void SweptDelay::runLine(unsigned int channel, const float* in, float* out,
   const float* const d = sweeps.data() + (shape->sharedOscillator ? 0 : channel * kChunkFrames);
   int w = line.getWritePointer();
 
-  if (!kFeedback && sweepStaysBehind(d, count, fixed, length) &&
-      (kWriteFirst || fixed > static_cast<float>(count))) {
-    // No read of the chunk depends on the order of the chunk's writes: the
-    // writes and the reads run as separate passes, the reads as one block.
-    const int first = w;
-    if (kWriteFirst) {
-      for (unsigned int f = 0; f < count; ++f) {
-        samples[w] = detail::lineSample(in[f]);
-        if (++w == size) w = 0;
-      }
-    }
-    // Here every unreduced position lies in [0, 2 x length), where the
-    // reduction is one conditional subtraction: a loop without branches.
-    float* const p = positions.data();
-    for (unsigned int f = 0; f < count; ++f) {
-      const int r = first + static_cast<int>(f);
-      const int folded = r >= size ? r - size : r;
-      const float x = ((static_cast<float>(folded) - d[f]) - fixed) + length;
-      p[f] = x < length ? x : x - length;
-    }
-    float* const y = kDry ? delayed.data() : out;
-    line.interpolate(p, y, count);
-    if (!kWriteFirst) {
-      for (unsigned int f = 0; f < count; ++f) {
-        samples[w] = detail::lineSample(in[f]);
-        if (++w == size) w = 0;
-      }
-    }
-    if (kDry) {
-      for (unsigned int f = 0; f < count; ++f) out[f] = in[f] + mix * y[f];
-    }
+  if (sweepStaysBehind(d, count, fixed, length)) {
+    // No read of the chunk reaches round to the chunk's own writes from
+    // ahead: the line runs several frames at a time wherever the reads of a
+    // group of frames do not depend on the group's own writes.
+    constexpr unsigned int kMode = (kWriteFirst ? kernels::kSweepWriteFirst : 0u) |
+                                   (kFeedback ? kernels::kSweepFeedback : 0u) |
+                                   (kDry ? kernels::kSweepDry : 0u);
+    w = kernels::sweptLine(samples, size, w, d, {fixed, mix, feedback}, in, out, count, kMode);
   } else {
     for (unsigned int f = 0; f < count; ++f) {
       const float x = in[f];

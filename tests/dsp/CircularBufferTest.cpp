@@ -2,10 +2,16 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "quorvel/audio/CircularBuffer.hpp"
+#include "quorvel/audio/VectorTargets.hpp"
 
 namespace {
 
@@ -135,6 +141,75 @@ TEST(CircularBuffer, OutOfRangeAndNonFinitePositionsReadInsideTheRing) {
   EXPECT_LT(top, static_cast<float>(kN));
   EXPECT_EQ(ring.interpolate(-2.5f * kN), static_cast<float>(kN / 2));
   EXPECT_EQ(ring.interpolate(-2.5f * kN + 0.5f), kN / 2 + 0.5f);
+}
+
+// Positions of every kind, shuffled so that a vector of them mixes the
+// kinds: inside the ring, at its edges, just outside, far outside, non-finite.
+std::vector<float> mixedPositions(int size, std::mt19937& rng) {
+  const float length = static_cast<float>(size);
+  const float inf = std::numeric_limits<float>::infinity();
+  std::vector<float> edges = {0.0f,
+                              -0.0f,
+                              1e-30f,
+                              -1e-30f,
+                              -1e-9f,
+                              std::nextafter(length, 0.0f),
+                              length,
+                              std::nextafter(length, inf),
+                              length - 0.5f,
+                              length - 1.0f,
+                              -0.5f,
+                              -length,
+                              -length - 0.25f,
+                              2.5f * length,
+                              1e10f,
+                              -1e10f,
+                              std::numeric_limits<float>::max(),
+                              std::numeric_limits<float>::quiet_NaN(),
+                              inf,
+                              -inf};
+  std::vector<float> positions;
+  std::uniform_real_distribution<float> inside(0.0f, length);
+  for (int i = 0; i < 2000; ++i) {
+    positions.push_back(rng() % 4 == 0 ? edges[rng() % edges.size()] : inside(rng));
+  }
+  // Long runs inside the ring, as the sweeps read, so whole vectors take the fast path.
+  for (int i = 0; i < 500; ++i) positions.push_back(inside(rng));
+  return positions;
+}
+
+std::uint32_t bitsOf(float x) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  return bits;
+}
+
+TEST(CircularBuffer, BlockReadMatchesTheSingleReadOnEveryInstructionSet) {
+  std::mt19937 rng(11);
+  for (const std::string& target : quorvel::audio::vectorTargets()) {
+    ASSERT_TRUE(quorvel::audio::forceVectorTarget(target));
+    SCOPED_TRACE(target);
+    for (int size : {1, 7, 48000}) {
+      CircularBuffer ring(size);
+      std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
+      for (int i = 0; i < size; ++i) {
+        ring.setWritePointer(i);
+        ring.writeSample(sample(rng));
+      }
+      const std::vector<float> positions = mixedPositions(size, rng);
+      // Every count up to a few vectors, then the whole list: the tails too.
+      for (std::size_t count = 0; count <= positions.size(); count += count < 70 ? 1 : 977) {
+        std::vector<float> out(count + 1, 12345.0f);
+        ring.interpolate(positions.data(), out.data(), count);
+        for (std::size_t k = 0; k < count; ++k) {
+          ASSERT_EQ(bitsOf(out[k]), bitsOf(ring.interpolate(positions[k])))
+              << "size " << size << " position " << positions[k] << " count " << count;
+        }
+        ASSERT_EQ(out[count], 12345.0f) << "wrote past the block";
+      }
+    }
+  }
+  quorvel::audio::forceVectorTarget("");
 }
 
 TEST(CircularBuffer, FillLevelAndReset) {

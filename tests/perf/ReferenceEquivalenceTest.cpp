@@ -1,7 +1,8 @@
 // Every effect node against its plain per-sample model (ReferenceModels.hpp):
 // seeded random signals, parameters changed between blocks, random block
 // sizes, sample-rate and channel-count changes, in-place and out-of-place
-// buses. Outputs must agree bit for bit (any NaN matches any NaN).
+// buses, on every instruction set the kernels are built for. Outputs must
+// agree bit for bit (any NaN matches any NaN).
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 #include "quorvel/AudioBuffer.hpp"
 #include "quorvel/AudioBus.hpp"
 #include "quorvel/audio/DenormalScope.hpp"
+#include "quorvel/audio/VectorTargets.hpp"
 #include "quorvel/nodes/ChorusNode.hpp"
 #include "quorvel/nodes/DelayNode.hpp"
 #include "quorvel/nodes/FlangerNode.hpp"
@@ -92,20 +94,25 @@ bool sameBits(float a, float b) {
   return ia == ib;
 }
 
+// The sample rates a host runs at, rarely the meaningless 0.
+unsigned int usualRate(Rng& rng) {
+  const unsigned int rates[] = {8000, 22050, 44100, 48000, 48000, 96000, 192000, 0};
+  return rates[rng() % (oneIn(rng, 10) ? 8 : 7)];
+}
+
 // Runs `node` and `model` side by side. `Adapter` mirrors random parameter
-// changes onto both.
+// changes onto both; `pickRate` draws each new sample rate.
 template <typename Node, typename Model, typename Adapter>
 void expectSameAsModel(Node& node, Model& model, Adapter randomise, std::uint32_t seed,
-                       unsigned int maxChannels) {
+                       unsigned int maxChannels, unsigned int (*pickRate)(Rng&) = usualRate) {
   Rng rng(seed);
-  const unsigned int rates[] = {8000, 22050, 44100, 48000, 48000, 96000, 192000, 0};
   unsigned int rate = 48000;
   unsigned int channels = 2;
   std::uint64_t frames = 0;
   const std::uint64_t target = framesPerNode();
   unsigned int block = 0;
   while (frames < target) {
-    if (oneIn(rng, 40)) rate = rates[rng() % (oneIn(rng, 10) ? 8 : 7)];
+    if (oneIn(rng, 40)) rate = pickRate(rng);
     if (oneIn(rng, 40)) channels = rng() % (maxChannels + 1);
     if (oneIn(rng, 60)) channels = 3;  // more than the node has state for
     randomise(rng, node, model);
@@ -206,57 +213,104 @@ void randomiseSweep(Rng& rng, Node& node, Model& model, float typicalWidth) {
   }
 }
 
+// Runs `check` once on each instruction set the kernels are built for and
+// this CPU runs, then puts the best one back.
+template <typename Check>
+void onEveryTarget(Check check) {
+  struct Restore {
+    ~Restore() { quorvel::audio::forceVectorTarget(""); }
+  } restore;
+  for (const std::string& target : quorvel::audio::vectorTargets()) {
+    ASSERT_TRUE(quorvel::audio::forceVectorTarget(target)) << target;
+    SCOPED_TRACE("instruction set " + target);
+    check();
+  }
+}
+
 TEST(ReferenceEquivalence, DelayMatchesModel) {
-  DelayNode node(2);
-  reference::Delay model(2);
-  expectSameAsModel(node, model, randomiseDelay<DelayNode, reference::Delay>, 101, 2);
+  onEveryTarget([] {
+    DelayNode node(2);
+    reference::Delay model(2);
+    expectSameAsModel(node, model, randomiseDelay<DelayNode, reference::Delay>, 101, 2);
+  });
 }
 
 TEST(ReferenceEquivalence, PingPongDelayMatchesModel) {
-  PingPongDelayNode node{quorvel::QVAnyMap{}};
-  reference::PingPong model;
-  expectSameAsModel(node, model, randomiseDelay<PingPongDelayNode, reference::PingPong>, 202, 2);
+  onEveryTarget([] {
+    PingPongDelayNode node{quorvel::QVAnyMap{}};
+    reference::PingPong model;
+    expectSameAsModel(node, model, randomiseDelay<PingPongDelayNode, reference::PingPong>, 202, 2);
+  });
 }
 
 TEST(ReferenceEquivalence, ChorusMatchesModel) {
-  ChorusNode node(2);
-  reference::Chorus model(2);
-  const auto randomise = [](Rng& rng, ChorusNode& n, reference::Chorus& m) {
-    randomiseSweep(rng, n, m, 0.025f);
-  };
-  expectSameAsModel(node, model, randomise, 303, 2);
+  onEveryTarget([] {
+    ChorusNode node(2);
+    reference::Chorus model(2);
+    const auto randomise = [](Rng& rng, ChorusNode& n, reference::Chorus& m) {
+      randomiseSweep(rng, n, m, 0.025f);
+    };
+    expectSameAsModel(node, model, randomise, 303, 2);
+  });
 }
 
 TEST(ReferenceEquivalence, FlangerMatchesModel) {
-  FlangerNode node(2);
-  reference::Flanger model(2);
-  const auto randomise = [](Rng& rng, FlangerNode& n, reference::Flanger& m) {
-    randomiseSweep(rng, n, m, 0.005f);
-  };
-  expectSameAsModel(node, model, randomise, 404, 2);
+  onEveryTarget([] {
+    FlangerNode node(2);
+    reference::Flanger model(2);
+    const auto randomise = [](Rng& rng, FlangerNode& n, reference::Flanger& m) {
+      randomiseSweep(rng, n, m, 0.005f);
+    };
+    expectSameAsModel(node, model, randomise, 404, 2);
+  });
 }
 
 TEST(ReferenceEquivalence, VibratoMatchesModel) {
-  VibratoNode node(2);
-  reference::Vibrato model(2);
-  const auto randomise = [](Rng& rng, VibratoNode& n, reference::Vibrato& m) {
-    randomiseSweep(rng, n, m, 0.01f);
+  onEveryTarget([] {
+    VibratoNode node(2);
+    reference::Vibrato model(2);
+    const auto randomise = [](Rng& rng, VibratoNode& n, reference::Vibrato& m) {
+      randomiseSweep(rng, n, m, 0.01f);
+    };
+    expectSameAsModel(node, model, randomise, 505, 2);
+  });
+}
+
+// Delays of a few samples, shorter and longer than any vector of frames: at
+// 1 kHz a delay in ms is a delay in samples.
+TEST(ReferenceEquivalence, DelaysOfAFewSamplesMatchModel) {
+  const auto shortDelays = [](Rng& rng, auto& node, auto& model) {
+    randomiseDelay(rng, node, model);
+    if (oneIn(rng, 4)) {
+      model.delayMs = 1 + rng() % 40;
+      node.setDelayMs(model.delayMs);
+    }
   };
-  expectSameAsModel(node, model, randomise, 505, 2);
+  const auto lowRate = [](Rng& rng) -> unsigned int { return oneIn(rng, 10) ? 0 : 1000; };
+  onEveryTarget([&] {
+    DelayNode delay(2);
+    reference::Delay delayModel(2);
+    expectSameAsModel(delay, delayModel, shortDelays, 808, 2, +lowRate);
+    PingPongDelayNode pingPong{quorvel::QVAnyMap{}};
+    reference::PingPong pingPongModel;
+    expectSameAsModel(pingPong, pingPongModel, shortDelays, 909, 2, +lowRate);
+  });
 }
 
 // A node built for one channel still sees stereo blocks: the second channel
 // keeps the copied input while the first runs the effect.
 TEST(ReferenceEquivalence, MonoNodesMatchModelOnWiderBlocks) {
-  FlangerNode flanger(1);
-  reference::Flanger flangerModel(1);
-  const auto sweep = [](Rng& rng, FlangerNode& n, reference::Flanger& m) {
-    randomiseSweep(rng, n, m, 0.005f);
-  };
-  expectSameAsModel(flanger, flangerModel, sweep, 606, 2);
-  DelayNode delay(1);
-  reference::Delay delayModel(1);
-  expectSameAsModel(delay, delayModel, randomiseDelay<DelayNode, reference::Delay>, 707, 2);
+  onEveryTarget([] {
+    FlangerNode flanger(1);
+    reference::Flanger flangerModel(1);
+    const auto sweep = [](Rng& rng, FlangerNode& n, reference::Flanger& m) {
+      randomiseSweep(rng, n, m, 0.005f);
+    };
+    expectSameAsModel(flanger, flangerModel, sweep, 606, 2);
+    DelayNode delay(1);
+    reference::Delay delayModel(1);
+    expectSameAsModel(delay, delayModel, randomiseDelay<DelayNode, reference::Delay>, 707, 2);
+  });
 }
 
 }  // namespace

@@ -40,14 +40,14 @@ class QUORVEL_DSP_API Delay final : public Effect {
 
   // Turns the effect on or bypasses it, from the next block on.
   void setIsEnabled(bool value) noexcept { isEnabled.exchange(value); }
-  // Any float; reaches the very next sample.
+  // Any float; from the next block on.
   void setDryMix(float value) noexcept { dryMix.exchange(value); }
-  // Any float; reaches the very next sample.
+  // Any float; from the next block on.
   void setWetMix(float value) noexcept { wetMix.exchange(value); }
   // Delay in ms, from the next block on; a new delay moves only the read
   // positions, so the echoes already in the line come out at the new distance.
   void setDelayMs(unsigned int value) noexcept { delayMs.exchange(value); }
-  // Any float; reaches the very next sample.
+  // Any float; from the next block on.
   void setFeedbackLevel(float value) noexcept { feedbackLevel.exchange(value); }
 
   const EffectInfo& info() const noexcept override { return typeInfo(); }
@@ -63,18 +63,6 @@ class QUORVEL_DSP_API Delay final : public Effect {
                unsigned int frames) noexcept override;
 
  private:
-  // One line's samples and positions while a block runs.
-  struct Lane {
-    float* samples;
-    int read;
-    int write;
-    const float* in;
-    float* out;
-  };
-  template <unsigned int kChannels>
-  void echo(const float* const* in, float* const* out, unsigned int channels,
-            unsigned int frames) noexcept;
-
   unsigned int numChannels;
   std::atomic<bool> isEnabled{true};
   std::atomic<float> dryMix{0.7f};
@@ -88,7 +76,6 @@ class QUORVEL_DSP_API Delay final : public Effect {
   unsigned int lastSampleRate = 0;
   unsigned int lastChannels = 0;
   std::vector<CircularBuffer> buffers;
-  std::vector<Lane> lanes;
 };
 
 }  // namespace quorvel::audio

@@ -99,10 +99,8 @@ class QUORVEL_DSP_API SweptDelay : public Effect {
   std::atomic<bool> isEnabled{true};
   std::atomic<float> sweepWidth;
   // Per chunk: the swept delays of each oscillator (one row per channel, or
-  // one row in all), then one line's read positions and delayed samples.
+  // one row in all).
   std::vector<float> sweeps;
-  std::vector<float> positions;
-  std::vector<float> delayed;
 };
 
 }  // namespace quorvel::audio
