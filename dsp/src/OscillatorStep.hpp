@@ -4,8 +4,8 @@
 
 #include "quorvel/audio/LFO.hpp"
 
-// The oscillator's step, written once: LFO::process calls it, and so do the
-// swept processors' per-sample loops, where it inlines.
+// The oscillator's step, written once: LFO::process calls it, and LFO::fill
+// repeats its operations for a chunk at a time.
 namespace quorvel::audio {
 
 namespace detail {
@@ -19,6 +19,13 @@ constexpr double kTwoPi = 6.283185307179586;
 constexpr float kPhaseLimit = 18446744073709551616.0f;  // 2^64
 
 }  // namespace detail
+
+// LFO::fill for the core's tests, which cannot be friends of the oscillator.
+struct LFOAccess {
+  static void fill(LFO& lfo, int rate, float* out, unsigned int count) noexcept {
+    lfo.fill(rate, out, count);
+  }
+};
 
 inline float LFO::step(int rate) noexcept {
   if (rate != sampleRate) {

@@ -191,27 +191,25 @@ void SweptDelay::process(const float* const* in, float* const* out, unsigned int
   }
 }
 
-// Steps the oscillators through the `count` frames of a chunk, frame by frame
-// and channel by channel as they run in real time, and stores each swept
-// delay: one row per channel, or one row for a shared oscillator (its width
-// read once per frame).
+// Steps the oscillators through the `count` frames of a chunk and stores each
+// swept delay: one row per channel, or one row for a shared oscillator (its
+// width read once per chunk, the same as once per frame for any change made
+// between blocks). The channels' oscillators are independent of each other,
+// so each fills its own row in one pass, the sines of the row as one block.
 void SweptDelay::sweep(unsigned int channels, unsigned int count) noexcept {
   const int lfoRate = static_cast<int>(sampleRate);
   const float rate = static_cast<float>(sampleRate);
   float* const d = sweeps.data();
   if (shape->sharedOscillator) {
-    LFO& lfo = *lfos.front();
-    for (unsigned int f = 0; f < count; ++f) {
-      const float v = lfo.step(lfoRate);
-      d[f] = sweptDelay(v, sweepWidth.load(), rate);
-    }
+    lfos.front()->fill(lfoRate, d, count);
+    const float width = sweepWidth.load();
+    for (unsigned int f = 0; f < count; ++f) d[f] = sweptDelay(d[f], width, rate);
     return;
   }
-  for (unsigned int f = 0; f < count; ++f) {
-    for (unsigned int c = 0; c < channels; ++c) {
-      const float v = lfos[c]->step(lfoRate);
-      d[c * kChunkFrames + f] = sweptDelay(v, sweepWidth.load(), rate);
-    }
+  for (unsigned int c = 0; c < channels; ++c) {
+    float* const row = d + c * kChunkFrames;
+    lfos[c]->fill(lfoRate, row, count);
+    for (unsigned int f = 0; f < count; ++f) row[f] = sweptDelay(row[f], sweepWidth.load(), rate);
   }
 }
 

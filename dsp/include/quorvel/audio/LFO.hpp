@@ -13,7 +13,7 @@ namespace quorvel::audio {
 class QUORVEL_DSP_API LFO {
  public:
   // Frequency 10 Hz, amplitude 1, offset 0, phase offset 0, phase 0.
-  LFO() noexcept = default;
+  LFO() noexcept;
   LFO(const LFO&) = delete;
   LFO& operator=(const LFO&) = delete;
 
@@ -46,9 +46,14 @@ class QUORVEL_DSP_API LFO {
 
  private:
   friend class SweptDelay;
+  // fill() for the core's tests, from a source-private header.
+  friend struct LFOAccess;
   // process(), for the core's own processors: defined in a source-private
   // header, so that it inlines there and is compiled only with the library.
   inline float step(int sampleRate) noexcept;
+  // `count` consecutive values of step(sampleRate) into `out`, the sines of
+  // the chunk computed as one block.
+  void fill(int sampleRate, float* out, unsigned int count) noexcept;
 
   std::atomic<float> frequency{10.0f};
   std::atomic<float> amplitude{1.0f};

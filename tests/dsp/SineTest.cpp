@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "OscillatorStep.hpp"
+#include "quorvel/audio/LFO.hpp"
+#include "quorvel/audio/VectorTargets.hpp"
+#include "vector/Sine.hpp"
+
+namespace {
+
+using quorvel::audio::LFO;
+using quorvel::audio::LFOAccess;
+using quorvel::audio::detail::sineBlock;
+
+std::uint32_t bitsOf(float x) {
+  std::uint32_t b;
+  std::memcpy(&b, &x, sizeof b);
+  return b;
+}
+
+float floatOf(std::uint32_t b) {
+  float x;
+  std::memcpy(&x, &b, sizeof x);
+  return x;
+}
+
+// The C library's sinf, through a volatile so that the compiler cannot fold
+// a constant argument into its own (correctly rounded) sine.
+float librarySine(float x) {
+  const volatile float angle = x;
+  return std::sin(static_cast<float>(angle));
+}
+
+// The kernel must be in use here, or every comparison below is std::sin
+// against itself.
+void expectVectorPath() {
+#ifdef __GLIBC__
+  ASSERT_TRUE(quorvel::audio::detail::vectorSineInUse());
+#endif
+}
+
+// Every float from +0 to 120 (every oscillator angle, [0, 7.9], and the rest
+// of the kernel's domain, only 3% more values), under every instruction set:
+// the library's bits, each one. The reference is computed once per block and
+// shared by the targets.
+TEST(SineExhaustive, EveryFloatOfTheDomainUnderEveryTarget) {
+  expectVectorPath();
+  const std::vector<std::string> targets = quorvel::audio::vectorTargets();
+  const std::uint32_t end = bitsOf(120.0f);
+  constexpr std::uint32_t kBlock = 1u << 20;
+  std::vector<float> in(kBlock), expected(kBlock), got(kBlock);
+  std::vector<double> seconds(targets.size(), 0.0);
+  std::vector<std::uint64_t> wrong(targets.size(), 0);
+  using Clock = std::chrono::steady_clock;
+  for (std::uint32_t first = 0; first < end; first += kBlock) {
+    const std::uint32_t count = std::min(kBlock, end - first);
+    for (std::uint32_t i = 0; i < count; ++i) in[i] = floatOf(first + i);
+    for (std::uint32_t i = 0; i < count; ++i) expected[i] = std::sin(in[i]);
+    for (std::size_t t = 0; t < targets.size(); ++t) {
+      ASSERT_TRUE(quorvel::audio::forceVectorTarget(targets[t]));
+      const auto start = Clock::now();
+      sineBlock(in.data(), got.data(), count);
+      seconds[t] += std::chrono::duration<double>(Clock::now() - start).count();
+      if (std::memcmp(got.data(), expected.data(), count * sizeof(float)) == 0) continue;
+      for (std::uint32_t i = 0; i < count; ++i) {
+        if (bitsOf(got[i]) == bitsOf(expected[i])) continue;
+        if (wrong[t]++ < 5) ADD_FAILURE() << targets[t] << " sin(" << in[i] << ") = " << got[i];
+      }
+    }
+  }
+  quorvel::audio::forceVectorTarget("");
+  for (std::size_t t = 0; t < targets.size(); ++t) {
+    std::printf("%-7s %u values, %llu differ, %.2f s (%.2f ns per value)\n", targets[t].c_str(),
+                end, static_cast<unsigned long long>(wrong[t]), seconds[t], seconds[t] * 1e9 / end);
+    EXPECT_EQ(wrong[t], 0u) << targets[t];
+  }
+}
+
+// Angles the kernel does not cover take the library call, lane by lane, also
+// beside covered ones in the same vector, in a short tail and in place.
+TEST(Sine, AnglesOutsideTheDomainTakeTheLibraryCall) {
+  expectVectorPath();
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const std::vector<float> angles = {-0.0f, 1.0f,  -1.0f, -0x1p-149f, 2.5f,   nan,
+                                     -nan,  inf,   -inf,  3.0f,       120.0f, 0x1.dffffep+6f,
+                                     1e5f,  1e30f, -7.5f, 0.5f,       5e-4f,  -3e38f,
+                                     6.2f,  4.0f,  7.85f, 0x1p-12f,   -120.0f};
+  for (const std::string& target : quorvel::audio::vectorTargets()) {
+    ASSERT_TRUE(quorvel::audio::forceVectorTarget(target));
+    for (std::size_t count = 1; count <= angles.size(); ++count) {
+      std::vector<float> out(count), inPlace(angles.begin(), angles.begin() + count);
+      sineBlock(angles.data(), out.data(), count);
+      sineBlock(inPlace.data(), inPlace.data(), count);
+      for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t expected = bitsOf(librarySine(angles[i]));
+        EXPECT_EQ(bitsOf(out[i]), expected) << target << " sin(" << angles[i] << ")";
+        EXPECT_EQ(bitsOf(inPlace[i]), expected) << target << " in place, sin(" << angles[i] << ")";
+      }
+    }
+  }
+  quorvel::audio::forceVectorTarget("");
+}
+
+// A chunk filled at once is the values, and the phase, of as many steps:
+// random settings, rate changes, short and long chunks, and a non-finite
+// frequency that resets the phase.
+TEST(Sine, OscillatorChunkEqualsItsSteps) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  const float inf = std::numeric_limits<float>::infinity();
+  const int rates[] = {48000, 44100, 11, 0, -3, 192000};
+  const unsigned int counts[] = {1, 3, 8, 255, 256, 1000};
+  for (int trial = 0; trial < 40; ++trial) {
+    LFO chunked, stepped;
+    const float shift =
+        trial % 3 == 0 ? 0.0f : (trial % 3 == 1 ? 1.5707964f : unit(random) * -7.0f);
+    const float amplitude = unit(random) * 4.0f - 2.0f;
+    const float offset = unit(random) - 0.5f;
+    for (LFO* lfo : {&chunked, &stepped}) {
+      lfo->setAmplitude(amplitude);
+      lfo->setOffset(offset);
+      lfo->setPhaseOffset(shift);
+    }
+    std::vector<float> out(1000);
+    for (int chunk = 0; chunk < 12; ++chunk) {
+      float hz = unit(random) * 30.0f;
+      if (chunk == 5) hz = trial % 2 ? inf : std::numeric_limits<float>::quiet_NaN();
+      if (chunk == 7) hz = 60000.0f * unit(random) - 20000.0f;
+      chunked.setFrequency(hz);
+      stepped.setFrequency(hz);
+      const int rate = rates[(trial + chunk / 4) % 6];
+      const unsigned int count = counts[(trial + chunk) % 6];
+      LFOAccess::fill(chunked, rate, out.data(), count);
+      for (unsigned int i = 0; i < count; ++i) {
+        const float expected = stepped.process(rate);
+        ASSERT_EQ(bitsOf(out[i]), bitsOf(expected))
+            << "trial " << trial << " chunk " << chunk << " value " << i;
+      }
+      ASSERT_EQ(bitsOf(chunked.getPhase()), bitsOf(stepped.getPhase()));
+    }
+  }
+}
+
+}  // namespace
