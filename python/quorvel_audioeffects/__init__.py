@@ -249,9 +249,10 @@ class Chain:
         """The effects, in order (a tuple)."""
         return tuple(self._effects)
 
-    def process(self, audio, sample_rate, reset=True, tail=False, tail_seconds=None):
-        """Runs every effect in order; see Effect.process."""
-        return _core.run_chain(self._effects, audio, sample_rate, reset, tail, tail_seconds)
+    def process(self, audio, sample_rate, reset=True, tail=False, tail_seconds=None, out=None):
+        """Runs every effect in order over one copy of `audio`, the GIL
+        released; the arguments are those of Effect.process."""
+        return _core.run_chain(self._effects, audio, sample_rate, reset, tail, tail_seconds, out)
 
     __call__ = process
 

@@ -175,13 +175,16 @@ std::string layoutHint(const Input& input) {
 }
 
 // Copies (and converts) every sample of `input` to the planar float output,
-// whose rows are `rowFrames` long; the rest of each row is zeroed.
-void copyInput(const Input& input, float* out, std::size_t rowFrames) {
+// whose rows start `rowStride` floats apart and are `rowFrames` long; the
+// rest of each row is zeroed. A row that is its own input stays as it is.
+void copyInput(const Input& input, float* out, std::size_t rowStride, std::size_t rowFrames) {
   for (std::size_t c = 0; c < input.channels; ++c) {
     const char* source = input.data + static_cast<py::ssize_t>(c) * input.channelStride;
-    float* row = out + c * rowFrames;
+    float* row = out + c * rowStride;
     if (!input.isDouble && input.frameStride == static_cast<py::ssize_t>(sizeof(float))) {
-      if (input.frames > 0) std::memcpy(row, source, input.frames * sizeof(float));
+      if (input.frames > 0 && static_cast<const void*>(row) != source) {
+        std::memcpy(row, source, input.frames * sizeof(float));
+      }
     } else if (input.isDouble) {
       for (std::size_t f = 0; f < input.frames; ++f) {
         double sample;
@@ -197,6 +200,44 @@ void copyInput(const Input& input, float* out, std::size_t rowFrames) {
     }
     std::fill(row + input.frames, row + rowFrames, 0.0f);
   }
+}
+
+// The caller's output array for `out=`: float32, writeable, the result's
+// shape, each row contiguous; the input itself (in place) or memory apart
+// from it. Returns the distance between rows in floats.
+std::size_t checkedOutput(const py::array& out, const Input& input, std::size_t frames) {
+  const py::dtype dtype = out.dtype();
+  if (dtype.kind() != 'f' || dtype.itemsize() != 4) {
+    throw py::type_error("out must be a float32 array");
+  }
+  if (!out.writeable()) throw py::value_error("out is read-only");
+  const bool shapeFits =
+      input.mono ? out.ndim() == 1 && static_cast<std::size_t>(out.shape(0)) == frames
+                 : out.ndim() == 2 && static_cast<std::size_t>(out.shape(0)) == input.channels &&
+                       static_cast<std::size_t>(out.shape(1)) == frames;
+  if (!shapeFits) {
+    throw py::value_error("out must have the result's shape (" +
+                          (input.mono
+                               ? std::to_string(frames)
+                               : std::to_string(input.channels) + ", " + std::to_string(frames)) +
+                          ")");
+  }
+  const py::ssize_t frameStride = out.strides(out.ndim() - 1);
+  const py::ssize_t rowStride = input.mono ? 0 : out.strides(0);
+  if ((frames > 1 && frameStride != static_cast<py::ssize_t>(sizeof(float))) || rowStride < 0 ||
+      rowStride % static_cast<py::ssize_t>(sizeof(float)) != 0 ||
+      (input.channels > 1 && static_cast<std::size_t>(rowStride) < frames * sizeof(float))) {
+    throw py::value_error("out must hold each channel's frames contiguously, e.g. a C-order array");
+  }
+  const bool inPlace = out.data() == input.array.data() && !input.isDouble &&
+                       (input.frames <= 1 || input.frameStride == frameStride) &&
+                       (input.channels == 1 || input.channelStride == rowStride);
+  if (!inPlace) {
+    const bool overlaps =
+        py::module_::import("numpy").attr("may_share_memory")(out, input.array).cast<bool>();
+    if (overlaps) throw py::value_error("out overlaps the input without being the input itself");
+  }
+  return static_cast<std::size_t>(rowStride) / sizeof(float);
 }
 
 // One effect processor and what a stream through it remembers. prepare(),
@@ -342,10 +383,11 @@ class BusyClaim {
   std::vector<PyEffect*> claimed_;
 };
 
-// Runs `effects` in order over `input` and returns the new array, with
-// `tail` frames of the decay after the input.
+// Runs `effects` in order over `audio` with `tail` frames of the decay after
+// it, into a new array or the caller's `out`, and returns that array.
 py::array run(const std::vector<PyEffect*>& effects, const py::handle& audio,
-              const py::handle& sampleRate, bool reset, const TailRequest& tail) {
+              const py::handle& sampleRate, bool reset, const TailRequest& tail,
+              const py::object& outArgument) {
   const unsigned int rate = checkedRate(sampleRate);
   const Input input = checkedInput(audio);
   for (PyEffect* effect : effects) effect->checkFormat(input, rate);
@@ -363,25 +405,35 @@ py::array run(const std::vector<PyEffect*>& effects, const py::handle& audio,
   }
   const std::size_t frames = input.frames + static_cast<std::size_t>(tailFrames);
   const auto channels = static_cast<unsigned int>(input.channels);
-  for (PyEffect* effect : effects) effect->begin(rate, channels, reset);
 
-  py::array_t<float> output = input.mono ? py::array_t<float>(static_cast<py::ssize_t>(frames))
-                                         : py::array_t<float>({static_cast<py::ssize_t>(channels),
-                                                               static_cast<py::ssize_t>(frames)});
-  float* const out = output.mutable_data();
+  py::array output;
+  std::size_t rowStride = frames;
+  if (outArgument.is_none()) {
+    output = input.mono ? py::array_t<float>(static_cast<py::ssize_t>(frames))
+                        : py::array_t<float>({static_cast<py::ssize_t>(channels),
+                                              static_cast<py::ssize_t>(frames)});
+  } else {
+    if (!py::isinstance<py::array>(outArgument)) {
+      throw py::type_error("out must be a NumPy float32 array");
+    }
+    output = py::reinterpret_borrow<py::array>(outArgument);
+    rowStride = checkedOutput(output, input, frames);
+  }
+  float* const out = static_cast<float*>(output.mutable_data());
+  for (PyEffect* effect : effects) effect->begin(rate, channels, reset);
   {
     const py::gil_scoped_release released;
-    copyInput(input, out, frames);
+    copyInput(input, out, rowStride, frames);
     std::vector<float*> rows(channels);
     for (std::size_t start = 0; start < frames; start += kBlockFrames) {
       const auto count = static_cast<unsigned int>(std::min(kBlockFrames, frames - start));
-      for (unsigned int c = 0; c < channels; ++c) rows[c] = out + c * frames + start;
+      for (unsigned int c = 0; c < channels; ++c) rows[c] = out + c * rowStride + start;
       for (PyEffect* effect : effects) {
         effect->effect().process(rows.data(), rows.data(), channels, count);
       }
     }
   }
-  return std::move(output);
+  return output;
 }
 
 std::vector<PyEffect*> chainEffects(const py::list& effects) {
@@ -414,6 +466,24 @@ py::dict parameterInfo(const qa::Parameter& entry) {
   info["rate_bound"] = entry.maximumAt != nullptr;
   return info;
 }
+
+constexpr const char* kProcessDoc = R"(Processes `audio` and returns the result.
+
+audio: float32 samples (float64 and other floats are converted), shaped
+    (channels, frames), or (frames,) for mono. Not modified unless it is `out`.
+sample_rate: Hz, a whole number from 1 to 10000000.
+reset: True starts a new stream (silent delay lines, rewound oscillators);
+    False continues from the end of the previous call, so that a stream
+    processed in chunks equals one call over all of it.
+tail: append the frames the effect needs to ring out: its latency plus its
+    decay to -60 dB, at most 10 s (what quorvel-fx appends by default).
+tail_seconds: append this many seconds instead (rounded to whole frames).
+out: optional float32 array of the result's shape, each channel's frames
+    contiguous, to write into; may be `audio` itself (in place, no tail).
+
+Returns a float32 array of the input's layout (the new array, or `out`).
+Raises TypeError or ValueError for audio, rates or settings the effect
+cannot take, RuntimeError when another thread is using the effect.)";
 
 }  // namespace
 
@@ -457,11 +527,12 @@ PYBIND11_MODULE(_core, m) {
       .def(
           "process",
           [](PyEffect& self, const py::handle& audio, const py::handle& sampleRate, bool reset,
-             bool tail, const py::object& tailSeconds) {
-            return run({&self}, audio, sampleRate, reset, tailRequest(tail, tailSeconds));
+             bool tail, const py::object& tailSeconds, const py::object& out) {
+            return run({&self}, audio, sampleRate, reset, tailRequest(tail, tailSeconds), out);
           },
           py::arg("audio"), py::arg("sample_rate"), py::arg("reset") = true,
-          py::arg("tail") = false, py::arg("tail_seconds") = py::none())
+          py::arg("tail") = false, py::arg("tail_seconds") = py::none(),
+          py::arg("out") = py::none(), kProcessDoc)
       .def(
           "reset",
           [](PyEffect& self) {
@@ -497,11 +568,12 @@ PYBIND11_MODULE(_core, m) {
   m.def(
       "run_chain",
       [](const py::list& effects, const py::handle& audio, const py::handle& sampleRate, bool reset,
-         bool tail, const py::object& tailSeconds) {
-        return run(chainEffects(effects), audio, sampleRate, reset, tailRequest(tail, tailSeconds));
+         bool tail, const py::object& tailSeconds, const py::object& out) {
+        return run(chainEffects(effects), audio, sampleRate, reset, tailRequest(tail, tailSeconds),
+                   out);
       },
       py::arg("effects"), py::arg("audio"), py::arg("sample_rate"), py::arg("reset") = true,
-      py::arg("tail") = false, py::arg("tail_seconds") = py::none());
+      py::arg("tail") = false, py::arg("tail_seconds") = py::none(), py::arg("out") = py::none());
   m.def(
       "check_chain", [](const py::list& effects) { chainEffects(effects); }, py::arg("effects"));
   m.def(
