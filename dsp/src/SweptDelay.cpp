@@ -55,19 +55,6 @@ float sweptDelay(float v, float sweepWidth, float sampleRate) noexcept {
   return std::isfinite(d) ? d : 0.0f;
 }
 
-// Whether a chunk of `count` frames may be run in groups of frames, each
-// group's writes apart from its reads: true when every swept delay of the
-// chunk lies in [0, length - fixedDelay - count - 4], so that no read wraps
-// round to a position the chunk writes after that read's own frame, and every
-// unreduced position lies in [0, 2 x length). Whether a group's reads reach
-// its own earlier writes is left to each group.
-bool sweepStaysBehind(const float* d, unsigned int count, float fixedDelay, float length) noexcept {
-  const float limit = length - fixedDelay - static_cast<float>(count) - 4.0f;
-  bool inside = true;
-  for (unsigned int f = 0; f < count; ++f) inside &= (d[f] >= 0.0f) & (d[f] <= limit);
-  return inside;
-}
-
 }  // namespace
 
 SweptDelay::SweptDelay(const Design& design, unsigned int channels)
@@ -232,15 +219,13 @@ void SweptDelay::runLine(unsigned int channel, const float* in, float* out,
   const float* const d = sweeps.data() + (shape->sharedOscillator ? 0 : channel * kChunkFrames);
   int w = line.getWritePointer();
 
-  if (sweepStaysBehind(d, count, fixed, length)) {
-    // No read of the chunk reaches round to the chunk's own writes from
-    // ahead: the line runs several frames at a time wherever the reads of a
-    // group of frames do not depend on the group's own writes.
-    constexpr unsigned int kMode = (kWriteFirst ? kernels::kSweepWriteFirst : 0u) |
-                                   (kFeedback ? kernels::kSweepFeedback : 0u) |
-                                   (kDry ? kernels::kSweepDry : 0u);
-    w = kernels::sweptLine(samples, size, w, d, {fixed, mix, feedback}, in, out, count, kMode);
-  } else {
+  // Wherever no read of the chunk wraps round to the chunk's own writes, the
+  // line runs several frames at a time, each group of frames whose reads do
+  // not depend on the group's own writes as vectors; otherwise frame by frame.
+  constexpr unsigned int kMode = (kWriteFirst ? kernels::kSweepWriteFirst : 0u) |
+                                 (kFeedback ? kernels::kSweepFeedback : 0u) |
+                                 (kDry ? kernels::kSweepDry : 0u);
+  if (!kernels::sweptLine(samples, size, w, d, {fixed, mix, feedback}, in, out, count, kMode)) {
     for (unsigned int f = 0; f < count; ++f) {
       const float x = in[f];
       if (kWriteFirst) samples[w] = detail::lineSample(x);

@@ -173,8 +173,17 @@ std::vector<float> mixedPositions(int size, std::mt19937& rng) {
   for (int i = 0; i < 2000; ++i) {
     positions.push_back(rng() % 4 == 0 ? edges[rng() % edges.size()] : inside(rng));
   }
-  // Long runs inside the ring, as the sweeps read, so whole vectors take the fast path.
+  // Long runs inside the ring, so whole vectors take the fast paths: scattered
+  // reads, and reads that move by about a sample per frame as a sweep's do,
+  // up to the end of the ring, standing still and running backwards.
   for (int i = 0; i < 500; ++i) positions.push_back(inside(rng));
+  const double start = size - 300.25;
+  for (int k = 0; k < 600; ++k) {
+    const double swept = std::fmod(start + k * 1.01 + 0.7 * std::sin(k * 0.1), size);
+    positions.push_back(static_cast<float>(swept < 0.0 ? swept + size : swept));
+  }
+  for (int k = 0; k < 40; ++k) positions.push_back(0.5f * length);
+  for (int k = 0; k < 40; ++k) positions.push_back(0.5f * length - 0.75f * static_cast<float>(k));
   return positions;
 }
 

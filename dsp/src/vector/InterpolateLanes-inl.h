@@ -22,6 +22,41 @@ using ReadDoubles = hn::ScalableTag<double>;
 using ReadFloats = hn::Rebind<float, ReadDoubles>;
 using ReadInts = hn::Rebind<std::int32_t, ReadDoubles>;
 
+// samples[i] and samples[i + 1] for indices `i` that lie within a vector of
+// twice the lanes from the first of them, as a sweep's reads do (they move by
+// about one sample a frame): one load and two permutations instead of two
+// gathers. False where the indices spread wider or the window leaves the ring.
+HWY_INLINE bool WindowLanes(const float* HWY_RESTRICT samples, int size, hn::Vec<ReadInts> i,
+                            hn::Vec<ReadFloats>& current, hn::Vec<ReadFloats>& next) {
+#if HWY_TARGET == HWY_SCALAR
+  (void)samples;
+  (void)size;
+  (void)i;
+  (void)current;
+  (void)next;
+  return false;
+#else
+  const ReadInts di;
+  const hn::Twice<ReadFloats> dw;
+  const hn::RebindToSigned<decltype(dw)> dwi;
+  const int span = static_cast<int>(hn::Lanes(dw));
+  const int base = hn::GetLane(i);
+  if (base > size - span) return false;
+  const auto offsets = hn::Sub(i, hn::Set(di, base));
+  const auto within =
+      hn::And(hn::Gt(offsets, hn::Set(di, -1)), hn::Lt(offsets, hn::Set(di, span - 1)));
+  if (!hn::AllTrue(di, within)) return false;
+  const auto window = hn::LoadU(dw, samples + base);
+  const auto upper = hn::Zero(di);
+  const auto atCurrent = hn::IndicesFromVec(dw, hn::Combine(dwi, upper, offsets));
+  const auto atNext =
+      hn::IndicesFromVec(dw, hn::Combine(dwi, upper, hn::Add(offsets, hn::Set(di, 1))));
+  current = hn::LowerHalf(hn::TableLookupLanes(window, atCurrent));
+  next = hn::LowerHalf(hn::TableLookupLanes(window, atNext));
+  return true;
+#endif
+}
+
 // The samples of a ring of `size` samples at positions `p`, each lane as the
 // scalar read forms it: floor by truncation, the upper neighbour folded to
 // 0 at the end, the weight of `current` in double and that of `next` in
@@ -43,10 +78,14 @@ HWY_INLINE bool InterpolateLanes(const float* HWY_RESTRICT samples, int size, hn
   // A size that is not a float can let the float bound round up: check exactly.
   if (!hn::AllTrue(di, hn::Lt(i, sizes))) return false;
   const auto fraction = hn::Sub(p, hn::ConvertTo(df, i));
-  const auto j0 = hn::Add(i, hn::Set(di, 1));
-  const auto j = hn::IfThenZeroElse(hn::Eq(j0, sizes), j0);
-  const auto current = hn::GatherIndex(df, samples, i);
-  const auto next = hn::GatherIndex(df, samples, j);
+  hn::Vec<ReadFloats> current;
+  hn::Vec<ReadFloats> next;
+  if (!WindowLanes(samples, size, i, current, next)) {
+    const auto j0 = hn::Add(i, hn::Set(di, 1));
+    const auto j = hn::IfThenZeroElse(hn::Eq(j0, sizes), j0);
+    current = hn::GatherIndex(df, samples, i);
+    next = hn::GatherIndex(df, samples, j);
+  }
   const auto nextPart = hn::Mul(fraction, next);
   const auto weight = hn::Sub(hn::Set(dd, 1.0), hn::PromoteTo(dd, fraction));
   const auto sum =

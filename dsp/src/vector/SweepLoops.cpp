@@ -22,16 +22,38 @@ HWY_INLINE float foldedPosition(int w, float d, float fixed, float length) {
   return x < length ? x : x - length;
 }
 
-int sweptLineKernel(float* HWY_RESTRICT samples, int size, int w, const float* HWY_RESTRICT d,
-                    const kernels::SweptLineGains& gains, const float* in, float* out,
-                    unsigned int count, unsigned int mode) {
+// Whether every swept delay of the chunk lies in [0, limit] (false for a NaN).
+bool sweepsWithin(const float* HWY_RESTRICT d, unsigned int count, float limit) {
+  const hn::ScalableTag<float> df;
+  const std::size_t n = hn::Lanes(df);
+  const auto zero = hn::Zero(df);
+  const auto top = hn::Set(df, limit);
+  auto inside = hn::Eq(zero, zero);
+  std::size_t f = 0;
+  for (; f + n <= count; f += n) {
+    const auto v = hn::LoadU(df, d + f);
+    inside = hn::And(inside, hn::And(hn::Ge(v, zero), hn::Le(v, top)));
+  }
+  bool within = hn::AllTrue(df, inside);
+  for (; f < count; ++f) within &= (d[f] >= 0.0f) & (d[f] <= limit);
+  return within;
+}
+
+bool sweptLineKernel(float* HWY_RESTRICT samples, int size, int* write, const float* HWY_RESTRICT d,
+                     const kernels::SweptLineGains& gains, const float* in, float* out,
+                     unsigned int count, unsigned int mode) {
   const ReadFloats df;
   const ReadInts di;
+  const float length = static_cast<float>(size);
+  const float fixed = gains.fixedDelay;
+  // No read may wrap round to what the chunk writes after that read's own
+  // frame, and every unreduced position must lie in [0, 2 x length), where
+  // one conditional subtraction reduces it.
+  if (!sweepsWithin(d, count, length - fixed - static_cast<float>(count) - 4.0f)) return false;
+  int w = *write;
   const bool writeFirst = (mode & kernels::kSweepWriteFirst) != 0;
   const bool feedsBack = (mode & kernels::kSweepFeedback) != 0;
   const bool dry = (mode & kernels::kSweepDry) != 0;
-  const float length = static_cast<float>(size);
-  const float fixed = gains.fixedDelay;
   const std::size_t n = hn::Lanes(df);
   // Frames of a group run as vectors only when no read of the group touches
   // what the group writes before that read's own frame. A read after its
@@ -87,7 +109,8 @@ int sweptLineKernel(float* HWY_RESTRICT samples, int size, int w, const float* H
       out[f] = dry ? x + gains.mix * y : y;
     }
   }
-  return w;
+  *write = w;
+  return true;
 }
 
 }  // namespace quorvel::audio::HWY_NAMESPACE
@@ -98,9 +121,10 @@ namespace quorvel::audio::kernels {
 
 HWY_EXPORT(sweptLineKernel);
 
-int sweptLine(float* samples, int size, int write, const float* sweeps, const SweptLineGains& gains,
-              const float* in, float* out, unsigned int count, unsigned int mode) noexcept {
-  return HWY_DYNAMIC_DISPATCH(sweptLineKernel)(samples, size, write, sweeps, gains, in, out, count,
+bool sweptLine(float* samples, int size, int& write, const float* sweeps,
+               const SweptLineGains& gains, const float* in, float* out, unsigned int count,
+               unsigned int mode) noexcept {
+  return HWY_DYNAMIC_DISPATCH(sweptLineKernel)(samples, size, &write, sweeps, gains, in, out, count,
                                                mode);
 }
 

@@ -22,13 +22,14 @@ struct SweptLineGains {
   float feedback;
 };
 
-// Runs `count` frames of a ring of `size` samples from write index `write`,
-// frame f reading at swept delay sweeps[f] plus the fixed delay behind its
-// write index, exactly as the frame-by-frame loop does; returns the write
-// index after the chunk. Every sweeps[f] must lie in
-// [0, size - fixedDelay - count - 4], so that no read reaches round to the
-// chunk's own writes from ahead. `out` may be `in`.
-int sweptLine(float* samples, int size, int write, const float* sweeps, const SweptLineGains& gains,
-              const float* in, float* out, unsigned int count, unsigned int mode) noexcept;
+// Runs `count` frames of a ring of `size` samples from write index `write`
+// (advanced past the chunk), frame f reading at swept delay sweeps[f] plus
+// the fixed delay behind its write index, exactly as the frame-by-frame loop
+// does, and returns true. Runs nothing and returns false unless every
+// sweeps[f] lies in [0, size - fixedDelay - count - 4], where no read
+// reaches round to the chunk's own writes from ahead. `out` may be `in`.
+bool sweptLine(float* samples, int size, int& write, const float* sweeps,
+               const SweptLineGains& gains, const float* in, float* out, unsigned int count,
+               unsigned int mode) noexcept;
 
 }  // namespace quorvel::audio::kernels
