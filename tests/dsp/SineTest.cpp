@@ -136,6 +136,9 @@ TEST(Sine, OscillatorChunkEqualsItsSteps) {
       float hz = unit(random) * 30.0f;
       if (chunk == 5) hz = trial % 2 ? inf : std::numeric_limits<float>::quiet_NaN();
       if (chunk == 7) hz = 60000.0f * unit(random) - 20000.0f;
+      // Steps of about 2^60 cycles: the phase overflows the limit and resets.
+      if (chunk == 9) hz = 5e22f;
+      if (chunk == 10) hz = trial % 2 ? 1e15f : -1e15f;
       chunked.setFrequency(hz);
       stepped.setFrequency(hz);
       const int rate = rates[(trial + chunk / 4) % 6];

@@ -60,25 +60,25 @@ HWY_INLINE V WideSine(D dd, V x) {
   // Odd quadrants take the cosine, the upper two of each cycle are negated.
   // The library negates by odd symmetry and by a negated cosine table; both
   // give exactly the negated polynomial.
-  const V q = hn::PromoteTo(dd, hn::And(quadrant, hn::Set(di, 3)));
-  const auto odd = hn::Or(hn::Eq(q, hn::Set(dd, 1.0)), hn::Eq(q, hn::Set(dd, 3.0)));
-  const auto upper = hn::Ge(q, hn::Set(dd, 2.0));
+  const V inCycle = hn::PromoteTo(dd, hn::And(quadrant, hn::Set(di, 3)));
+  const auto odd = hn::Or(hn::Eq(inCycle, hn::Set(dd, 1.0)), hn::Eq(inCycle, hn::Set(dd, 3.0)));
+  const auto upper = hn::Ge(inCycle, hn::Set(dd, 2.0));
 
+  // One evaluation serves both polynomials, lane by lane, in the shape
+  //   head + p x k + q x (k' + r^2 x k''),
+  // sine: head = r, p = r^3, q = r^5; cosine: head = c0 + c1 r^2, p = r^4,
+  // q = r^6; each lane's operations are those of its own polynomial.
   const V y2 = hn::Mul(y, y);
   const V y3 = hn::Mul(y, y2);
-  const V s1 = hn::Add(hn::Set(dd, kSin2), hn::Mul(y2, hn::Set(dd, kSin3)));
-  const V y5 = hn::Mul(y3, y2);
-  const V s = hn::Add(y, hn::Mul(y3, hn::Set(dd, kSin1)));
-  const V sine = hn::Add(s, hn::Mul(y5, s1));
-
   const V y4 = hn::Mul(y2, y2);
-  const V c2 = hn::Add(hn::Set(dd, kCos3), hn::Mul(y2, hn::Set(dd, kCos4)));
-  const V c1 = hn::Add(hn::Set(dd, kCos0), hn::Mul(y2, hn::Set(dd, kCos1)));
-  const V y6 = hn::Mul(y4, y2);
-  const V c = hn::Add(c1, hn::Mul(y4, hn::Set(dd, kCos2)));
-  const V cosine = hn::Add(c, hn::Mul(y6, c2));
-
-  const V v = hn::IfThenElse(odd, cosine, sine);
+  const V cosineHead = hn::Add(hn::Set(dd, kCos0), hn::Mul(y2, hn::Set(dd, kCos1)));
+  const V head = hn::IfThenElse(odd, cosineHead, y);
+  const V p = hn::IfThenElse(odd, y4, y3);
+  const V k = hn::IfThenElse(odd, hn::Set(dd, kCos2), hn::Set(dd, kSin1));
+  const V inner = hn::Add(hn::IfThenElse(odd, hn::Set(dd, kCos3), hn::Set(dd, kSin2)),
+                          hn::Mul(y2, hn::IfThenElse(odd, hn::Set(dd, kCos4), hn::Set(dd, kSin3))));
+  const V q = hn::Mul(p, y2);
+  const V v = hn::Add(hn::Add(head, hn::Mul(p, k)), hn::Mul(q, inner));
   const V signedV = hn::IfThenElse(upper, hn::Neg(v), v);
   return hn::IfThenElse(hn::Lt(x, hn::Set(dd, kTiny)), x, signedV);
 }
