@@ -39,9 +39,11 @@ bool sweepsWithin(const float* HWY_RESTRICT d, unsigned int count, float limit) 
   return within;
 }
 
-bool sweptLineKernel(float* HWY_RESTRICT samples, int size, int* write, const float* HWY_RESTRICT d,
-                     const kernels::SweptLineGains& gains, const float* in, float* out,
-                     unsigned int count, unsigned int mode) {
+// The chunk for one combination of kernels::kSweep* flags, fixed when compiled.
+template <unsigned int kMode>
+HWY_INLINE bool SweptLineRun(float* HWY_RESTRICT samples, int size, int* write,
+                             const float* HWY_RESTRICT d, const kernels::SweptLineGains& gains,
+                             const float* in, float* out, unsigned int count) {
   const ReadFloats df;
   const ReadInts di;
   const float length = static_cast<float>(size);
@@ -51,9 +53,9 @@ bool sweptLineKernel(float* HWY_RESTRICT samples, int size, int* write, const fl
   // one conditional subtraction reduces it.
   if (!sweepsWithin(d, count, length - fixed - static_cast<float>(count) - 4.0f)) return false;
   int w = *write;
-  const bool writeFirst = (mode & kernels::kSweepWriteFirst) != 0;
-  const bool feedsBack = (mode & kernels::kSweepFeedback) != 0;
-  const bool dry = (mode & kernels::kSweepDry) != 0;
+  constexpr bool writeFirst = (kMode & kernels::kSweepWriteFirst) != 0;
+  constexpr bool feedsBack = (kMode & kernels::kSweepFeedback) != 0;
+  constexpr bool dry = (kMode & kernels::kSweepDry) != 0;
   const std::size_t n = hn::Lanes(df);
   // Frames of a group run as vectors only when no read of the group touches
   // what the group writes before that read's own frame. A read after its
@@ -111,6 +113,26 @@ bool sweptLineKernel(float* HWY_RESTRICT samples, int size, int* write, const fl
   }
   *write = w;
   return true;
+}
+
+bool sweptLineKernel(float* HWY_RESTRICT samples, int size, int* write, const float* HWY_RESTRICT d,
+                     const kernels::SweptLineGains& gains, const float* in, float* out,
+                     unsigned int count, unsigned int mode) {
+  using namespace kernels;
+  switch (mode) {
+    case kSweepWriteFirst:
+      return SweptLineRun<kSweepWriteFirst>(samples, size, write, d, gains, in, out, count);
+    case kSweepWriteFirst | kSweepDry:
+      return SweptLineRun<kSweepWriteFirst | kSweepDry>(samples, size, write, d, gains, in, out,
+                                                        count);
+    case kSweepFeedback:
+      return SweptLineRun<kSweepFeedback>(samples, size, write, d, gains, in, out, count);
+    case kSweepFeedback | kSweepDry:
+      return SweptLineRun<kSweepFeedback | kSweepDry>(samples, size, write, d, gains, in, out,
+                                                      count);
+    case kSweepDry: return SweptLineRun<kSweepDry>(samples, size, write, d, gains, in, out, count);
+    default: return SweptLineRun<0>(samples, size, write, d, gains, in, out, count);
+  }
 }
 
 }  // namespace quorvel::audio::HWY_NAMESPACE
