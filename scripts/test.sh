@@ -26,6 +26,7 @@ run_suite() {  # <build dir> <ctest args...> -- <cmake args...>
 }
 
 run_suite build/test-gcc -- -DCMAKE_CXX_COMPILER=g++
+[ "$quick" = 1 ] && python/run-tests.sh build/test-gcc/tools/quorvel-fx
 [ "$quick" = 1 ] && exit 0
 run_suite build/test-clang -- -DCMAKE_CXX_COMPILER=clang++
 
@@ -43,4 +44,5 @@ run_suite build/test-tsan -LE "external|exhaustive" -- -DCMAKE_CXX_COMPILER=clan
   -DQUORVEL_SANITIZE=thread -DQUORVEL_BUILD_BENCHMARKS=OFF -DQUORVEL_VECTOR_BASELINE_ONLY=ON
 # Each node type's fuzz target for FUZZ_SECONDS (default 60) under ASan+UBSan.
 ./scripts/fuzz.sh
+python/run-tests.sh build/test-gcc/tools/quorvel-fx
 echo "all test runs passed"
