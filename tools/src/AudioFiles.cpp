@@ -755,10 +755,10 @@ void AudioFileWriter::write(const float* interleaved, std::uint64_t count) {
 
 // TPDF dither of one step peak: the sum of two uniform values in [-0.5, 0.5).
 // splitmix64, so a seed gives the same file on every platform.
-double AudioFileWriter::ditherOffset() noexcept {
-  auto uniform = [this] {
-    random_ += 0x9E3779B97F4A7C15ull;
-    std::uint64_t z = random_;
+double AudioFileWriter::ditherOffset(std::uint64_t& state) noexcept {
+  auto uniform = [&state] {
+    state += 0x9E3779B97F4A7C15ull;
+    std::uint64_t z = state;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     z ^= z >> 31;
@@ -779,16 +779,27 @@ void AudioFileWriter::writePcm(const float* interleaved, std::uint64_t count) {
   const bool dither = quantisation_.dither && bits < 32;
   const std::uint64_t samples = count * channels_;
   integers_.resize(samples);
+  // The generator and the count stay in registers: stores to the integers
+  // would otherwise force them to memory on every sample.
+  int* integers = integers_.data();
+  std::uint64_t random = random_;
+  std::uint64_t clipped = 0;
   for (std::uint64_t i = 0; i < samples; ++i) {
     const float sample = interleaved[i];
-    if (std::fabs(sample) > 1.0f) ++clipped_;
+    if (std::fabs(sample) > 1.0f) ++clipped;
     // A NaN has no step to round to (and must not reach the integer
     // conversion): it is written as silence. Infinities clip like any overload.
     double scaled = std::isnan(sample) ? 0.0 : static_cast<double>(sample) * steps;
-    if (dither) scaled += ditherOffset();
-    const double step = std::clamp(std::floor(scaled + 0.5), -steps, steps - 1.0);
-    integers_[i] = static_cast<int>(static_cast<std::int64_t>(step) * shift);
+    if (dither) scaled += ditherOffset(random);
+    // Clamped to whole steps first, then rounded down by truncation: the same
+    // step as floor() then clamp, without a call to floor() per sample.
+    const double bounded = std::clamp(scaled + 0.5, -steps, steps - 1.0);
+    std::int64_t step = static_cast<std::int64_t>(bounded);
+    if (static_cast<double>(step) > bounded) --step;
+    integers[i] = static_cast<int>(step * shift);
   }
+  random_ = random;
+  clipped_ += clipped;
   const sf_count_t wrote = sf_writef_int(file_, integers_.data(), static_cast<sf_count_t>(count));
   if (wrote != static_cast<sf_count_t>(count)) {
     throw CliError(kExitIo, path_ + ": write error: " + writeFailure());

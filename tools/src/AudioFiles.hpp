@@ -167,7 +167,7 @@ class AudioFileWriter {
  private:
   void discard() noexcept;
   void writePcm(const float* interleaved, std::uint64_t count);
-  double ditherOffset() noexcept;
+  static double ditherOffset(std::uint64_t& state) noexcept;
 
   struct ShiftedFile;
   std::string writeFailure() const;
