@@ -24,11 +24,26 @@ if not (DSP / "include" / "quorvel" / "audio" / "Effect.hpp").is_file():
 # Both cores of a small machine by default; NPY_NUM_BUILD_JOBS overrides.
 ParallelCompile("NPY_NUM_BUILD_JOBS", default=os.cpu_count() or 2).install()
 
-core_sources = sorted(glob(str(DSP / "src" / "*.cpp")) + glob(str(DSP / "src" / "vector" / "*.cpp")))
+
+class build_core_ext(build_ext):
+    """Adds the core's sources when the build runs. Outside setup()'s
+    arguments, because setuptools refuses paths outside this folder there."""
+
+    def build_extensions(self):
+        sources = sorted(glob(str(DSP / "src" / "*.cpp")) +
+                         glob(str(DSP / "src" / "vector" / "*.cpp")))
+        # A changed core header rebuilds the module, not only a changed source.
+        headers = sorted(glob(str(DSP / "include" / "quorvel" / "audio" / "*.hpp")) +
+                         glob(str(DSP / "src" / "**" / "*.hpp"), recursive=True))
+        for extension in self.extensions:
+            extension.sources = [s for s in extension.sources if s not in sources] + sources
+            extension.depends = headers
+        super().build_extensions()
+
 
 extension = Pybind11Extension(
     "quorvel_audioeffects._core",
-    ["src/module.cpp"] + core_sources,
+    ["src/module.cpp"],
     include_dirs=[str(DSP / "include"), str(DSP / "src")],
     libraries=["hwy"],
     cxx_std=17,
@@ -40,4 +55,4 @@ extension = Pybind11Extension(
     ],
 )
 
-setup(ext_modules=[extension], cmdclass={"build_ext": build_ext})
+setup(ext_modules=[extension], cmdclass={"build_ext": build_core_ext})
