@@ -12,6 +12,7 @@ Run it from the repository with the module built (python/run-tests.sh does).
 
 import argparse
 import json
+import os
 import statistics
 import subprocess
 import sys
@@ -115,14 +116,20 @@ def thread_scaling(audio, rounds, calls=4):
         for thread in threads:
             thread.join()
 
-    ratios = []
+    ratios, busy = [], []
     for _ in range(rounds):
         one = best_of(1, serial)
+        cpu = time.process_time()
         two = best_of(1, parallel)
+        # CPU seconds per wall second of the two-thread run: near 2 when both
+        # threads compute at once, near 1 when they take turns.
+        busy.append((time.process_time() - cpu) / two)
         ratios.append(one / two)
     print(f"2 threads vs 1 (Chorus, {2 * calls} calls of {audio.shape[1] / RATE:.0f} s): "
           f"speed-up best {max(ratios):.2f}x, median {statistics.median(ratios):.2f}x "
-          f"over {rounds} rounds: {' '.join(f'{r:.2f}' for r in ratios)}")
+          f"over {rounds} rounds: {' '.join(f'{r:.2f}' for r in ratios)}; "
+          f"CPU/wall of the 2-thread runs: {' '.join(f'{b:.2f}' for b in busy)}; "
+          f"load average {os.getloadavg()[0]:.1f}")
     return ratios
 
 

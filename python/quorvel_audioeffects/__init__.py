@@ -115,7 +115,8 @@ class _Parameter:
             inside = self.minimum <= number <= self.maximum
         else:
             # Compared as the core stores it: a float32.
-            stored = np.float32(number) if math.isfinite(number) else number
+            with np.errstate(over="ignore"):  # beyond float32: infinite, out of range
+                stored = np.float32(number)
             inside = np.float32(self.minimum) <= stored <= np.float32(self.maximum)
         if not inside:
             raise ValueError(f"{where} must be from {self.range_text()}; got {value!r}")
