@@ -724,14 +724,19 @@ AudioFileWriter::AudioFileWriter(const std::string& path, const OutputFormat& fo
     shifted_ = std::make_unique<ShiftedFile>(descriptor);
     SF_VIRTUAL_IO io = ShiftedFile::io();
     file_ = sf_open_virtual(&io, SFM_WRITE, &info, shifted_.get());
-    if (file_ == nullptr) shifted_.reset();
+    // libsndfile does not see a failed write through virtual I/O; its header is checked here.
+    if (file_ != nullptr && shifted_->error != 0) {
+      sf_close(file_);
+      file_ = nullptr;
+    }
   } else {
     file_ =
         sf_open_fd(descriptor, SFM_WRITE, &info, descriptor == STDOUT_FILENO ? SF_FALSE : SF_TRUE);
   }
   if (file_ == nullptr) {
+    const std::string reason = writeFailure();
+    shifted_.reset();
     if (descriptor != STDOUT_FILENO) close(descriptor);
-    const std::string reason = sf_strerror(nullptr);
     discard();
     throw CliError(kExitIo, where + ": cannot write output: " + reason);
   }
