@@ -6,6 +6,7 @@
 #   python/run-tests.sh [path/to/quorvel-fx]
 set -euo pipefail
 if [ -n "${1:-}" ]; then
+  [ -x "$1" ] || { echo "run-tests.sh: no quorvel-fx at $1 (build the tool first)" >&2; exit 1; }
   QUORVEL_FX=$(realpath "$1")
   export QUORVEL_FX
 fi
