@@ -11,6 +11,7 @@ packages=(
   libsndfile1-dev libcli11-dev nlohmann-json3-dev libhwy-dev
   sox gnuplot-nox
   python3-dev python3-venv python3-setuptools python3-pybind11 python3-numpy python3-soundfile python3-distributed python3-pytest
+  lv2-dev ladspa-sdk lilv-utils sordi ecasound lv2file
 )
 
 missing=()
