@@ -6,7 +6,8 @@
 #   nodes      quorvel/audio/, quorvel/nodes/ and the host
 #   extension  all of those and quorvel/audioeffects/, quorvel/AudioEffects.hpp
 # Any other include is a standard or system header in <>, or a private
-# header in "" that sits beside the file including it.
+# header in "" that sits beside the file including it or in its layer's src/
+# (the core's vector kernels live in dsp/src/vector/).
 #
 #   scripts/check-layers.sh [source root]
 set -euo pipefail
@@ -55,8 +56,11 @@ for layer in host dsp nodes extension; do
           may_include "$layer" "$owner" || fail "$where" "$layer includes $header ($owner)"
           ;;
         *)
-          if [ "$delimiter" = '"' ] && { [[ $header == */* ]] || [ ! -f "$(dirname "$file")/$header" ]; }; then
-            fail "$where" "$header is neither a quorvel/ header nor a header beside the file"
+          if [ "$delimiter" = '"' ]; then
+            if [[ $header == *..* ]] ||
+              { [ ! -f "$(dirname "$file")/$header" ] && [ ! -f "$root/$layer/src/$header" ]; }; then
+              fail "$where" "$header is neither a quorvel/ header nor a private header of $layer"
+            fi
           fi
           ;;
       esac
