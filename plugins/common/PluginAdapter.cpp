@@ -56,12 +56,10 @@ const std::vector<Variant>& variants() {
 }
 
 double controlValue(const audio::Parameter& parameter, float raw, double upper) noexcept {
-  if (std::isnan(raw)) return parameter.defaultValue;
-  double value = raw;
+  // The default too is held to the rate's limit below.
+  double value = std::isnan(raw) ? parameter.defaultValue : raw;
   if (parameter.type == audio::ParameterType::Boolean) return value > 0.0 ? 1.0 : 0.0;
-  if (parameter.type == audio::ParameterType::Integer) {
-    value = std::isfinite(value) ? std::round(value) : value;
-  }
+  if (parameter.type == audio::ParameterType::Integer) value = std::round(value);
   value = std::clamp(value, parameter.minimum, upper);
   double stored = audio::storedValue(parameter.type, value);
   // A float may round above a rate's limit; the limit must hold.

@@ -46,7 +46,7 @@ std::vector<LV2_Descriptor> makeDescriptors() {
 
 }  // namespace
 
-extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
   try {
     static const std::vector<LV2_Descriptor> descriptors = makeDescriptors();
     return index < descriptors.size() ? &descriptors[index] : nullptr;
