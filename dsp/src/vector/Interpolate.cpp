@@ -12,9 +12,9 @@
 HWY_BEFORE_NAMESPACE();
 namespace quorvel::audio::HWY_NAMESPACE {
 
-void interpolateLineKernel(const float* HWY_RESTRICT samples, int size,
-                           const float* HWY_RESTRICT positions, float* HWY_RESTRICT out,
-                           std::size_t count) {
+// `out` may be `positions`: each group is read before it is written.
+void interpolateLineKernel(const float* HWY_RESTRICT samples, int size, const float* positions,
+                           float* out, std::size_t count) {
   const ReadFloats df;
   const std::size_t n = hn::Lanes(df);
   std::size_t k = 0;

@@ -7,7 +7,7 @@
 namespace quorvel::audio::kernels {
 
 // out[k] = detail::interpolateAt(samples, size, positions[k]) for k in
-// [0, count), bit for bit; `out` must not overlap `positions` or `samples`.
+// [0, count), bit for bit; `out` may be `positions` but must not overlap `samples`.
 void interpolateLine(const float* samples, int size, const float* positions, float* out,
                      std::size_t count) noexcept;
 
