@@ -216,6 +216,12 @@ TEST(CircularBuffer, BlockReadMatchesTheSingleReadOnEveryInstructionSet) {
         }
         ASSERT_EQ(out[count], 12345.0f) << "wrote past the block";
       }
+      // In place: the positions become the samples.
+      std::vector<float> inPlace = positions;
+      ring.interpolate(inPlace.data(), inPlace.data(), inPlace.size());
+      for (std::size_t k = 0; k < positions.size(); ++k) {
+        ASSERT_EQ(bitsOf(inPlace[k]), bitsOf(ring.interpolate(positions[k]))) << positions[k];
+      }
     }
   }
   quorvel::audio::forceVectorTarget("");
