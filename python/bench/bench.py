@@ -1,9 +1,14 @@
 #!/usr/bin/python3
 """Seconds to process 10 minutes of stereo 48 kHz audio with each effect:
-from Python, from the DSP core directly (C++, same flags, same work: copy the
-input into the output and run the effect over it in blocks), and with
+from Python, from the DSP core directly (C++, same flags, same work: block by
+block, copy the input into the output and run the effect there), and with
 quorvel-fx --null (which also decodes the WAV file); then the throughput of
 two Python threads on two effect objects against one thread.
+
+"Python" returns a new array each call, so it also pays for a fresh output
+(230 MB to fault in at 10 minutes); "Python out=" reuses one, as the C++ loop
+does. On a shared machine, run it when the others are idle or with a higher
+scheduling priority: the thread figures need both cores.
 
     /usr/bin/python3 python/bench/bench.py [--minutes 10] [--repeats 3]
 
@@ -98,7 +103,7 @@ def effect_table(audio, repeats, tool):
     return rows
 
 
-def thread_scaling(audio, rounds, calls=4):
+def thread_scaling(audio, rounds, calls=8):
     """Throughput of two threads, each with its own Chorus, over one thread."""
     def serial():
         effect = qa.Chorus()
@@ -148,7 +153,7 @@ def main():
         audio = rng.uniform(-0.5, 0.5, (2, frames)).astype(np.float32)
         effect_table(audio, args.repeats, args.tool if Path(args.tool).exists() else None)
         del audio
-    thread_scaling(rng.uniform(-0.5, 0.5, (2, 30 * RATE)).astype(np.float32), args.rounds)
+    thread_scaling(rng.uniform(-0.5, 0.5, (2, 60 * RATE)).astype(np.float32), args.rounds)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
 // The DSP core timed without Python: what quorvel_audioeffects does for one
-// call (copy the input into the output, run the effect over it in blocks of
-// 8192 frames), on planar float32 data read from a raw file.
+// call (block by block, 8192 frames: copy the input into the output, run the
+// effect over it there), on planar float32 data read from a raw file.
 //   core_bench EFFECT RAW_FILE CHANNELS FRAMES RATE REPEATS [OUT_RAW_FILE]
 #include <algorithm>
 #include <chrono>
@@ -38,10 +38,12 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     effect->reset();
     effect->prepare(rate, channels);
-    std::memcpy(output.data(), input.data(), input.size() * sizeof(float));
     for (std::size_t at = 0; at < frames; at += kBlock) {
       const auto count = static_cast<unsigned int>(std::min(kBlock, frames - at));
-      for (unsigned int c = 0; c < channels; ++c) rows[c] = output.data() + c * frames + at;
+      for (unsigned int c = 0; c < channels; ++c) {
+        rows[c] = output.data() + c * frames + at;
+        std::memcpy(rows[c], input.data() + c * frames + at, count * sizeof(float));
+      }
       effect->process(rows.data(), rows.data(), channels, count);
     }
     const double seconds =

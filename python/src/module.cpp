@@ -174,31 +174,35 @@ std::string layoutHint(const Input& input) {
   return "";
 }
 
-// Copies (and converts) every sample of `input` to the planar float output,
-// whose rows start `rowStride` floats apart and are `rowFrames` long; the
-// rest of each row is zeroed. A row that is its own input stays as it is.
-void copyInput(const Input& input, float* out, std::size_t rowStride, std::size_t rowFrames) {
+// Copies (and converts) frames [begin, end) of `input` to the planar float
+// output, whose rows start `rowStride` floats apart; frames past the input's
+// end are zeroed. A row that is its own input stays as it is. Done block by
+// block just before the effects run, so each block is read from memory once.
+void copyInput(const Input& input, float* out, std::size_t rowStride, std::size_t begin,
+               std::size_t end) {
+  const std::size_t last = std::min(end, input.frames);
   for (std::size_t c = 0; c < input.channels; ++c) {
     const char* source = input.data + static_cast<py::ssize_t>(c) * input.channelStride;
     float* row = out + c * rowStride;
     if (!input.isDouble && input.frameStride == static_cast<py::ssize_t>(sizeof(float))) {
-      if (input.frames > 0 && static_cast<const void*>(row) != source) {
-        std::memcpy(row, source, input.frames * sizeof(float));
+      const float* samples = reinterpret_cast<const float*>(source);
+      if (begin < last && samples != row) {
+        std::memcpy(row + begin, samples + begin, (last - begin) * sizeof(float));
       }
     } else if (input.isDouble) {
-      for (std::size_t f = 0; f < input.frames; ++f) {
+      for (std::size_t f = begin; f < last; ++f) {
         double sample;
         std::memcpy(&sample, source + static_cast<py::ssize_t>(f) * input.frameStride,
                     sizeof sample);
         row[f] = static_cast<float>(sample);
       }
     } else {
-      for (std::size_t f = 0; f < input.frames; ++f) {
+      for (std::size_t f = begin; f < last; ++f) {
         std::memcpy(row + f, source + static_cast<py::ssize_t>(f) * input.frameStride,
                     sizeof(float));
       }
     }
-    std::fill(row + input.frames, row + rowFrames, 0.0f);
+    if (last < end) std::fill(row + std::max(begin, last), row + end, 0.0f);
   }
 }
 
@@ -423,10 +427,10 @@ py::array run(const std::vector<PyEffect*>& effects, const py::handle& audio,
   for (PyEffect* effect : effects) effect->begin(rate, channels, reset);
   {
     const py::gil_scoped_release released;
-    copyInput(input, out, rowStride, frames);
     std::vector<float*> rows(channels);
     for (std::size_t start = 0; start < frames; start += kBlockFrames) {
       const auto count = static_cast<unsigned int>(std::min(kBlockFrames, frames - start));
+      copyInput(input, out, rowStride, start, start + count);
       for (unsigned int c = 0; c < channels; ++c) rows[c] = out + c * rowStride + start;
       for (PyEffect* effect : effects) {
         effect->effect().process(rows.data(), rows.data(), channels, count);
