@@ -112,9 +112,12 @@ class LevelStage {
     }
   }
 
-  // Takes rendered frames, levelled in place; without normalisation they go straight on.
-  template <typename Write>
-  void push(float* interleaved, std::uint64_t frames, Write write) {
+  // True when the output is held back until finish().
+  bool holdsBack() const noexcept { return spool_ != nullptr; }
+
+  // Takes rendered frames: levels them in place to go on to the writer, or
+  // keeps them to normalise.
+  void take(float* interleaved, std::uint64_t frames) {
     const std::size_t count = static_cast<std::size_t>(frames) * channels_;
     if (spool_) {
       for (std::size_t i = 0; i < count; ++i)
@@ -125,7 +128,6 @@ class LevelStage {
       return;
     }
     level_.apply(interleaved, count);
-    write(interleaved, frames);
   }
 
   // Sends what was held back, scaled to the target peak.
@@ -231,7 +233,10 @@ void processFile(const Settings& settings, const EffectCatalog& catalog, bool sh
   const RenderStats stats = renderer.stream(
       [&](float* interleaved, std::uint64_t frames) { return reader.read(interleaved, frames); },
       inputFrames, tailFrames,
-      [&](float* interleaved, std::uint64_t frames) { level.push(interleaved, frames, write); },
+      [&](float* interleaved, std::uint64_t frames) { level.take(interleaved, frames); },
+      [&](const float* interleaved, std::uint64_t frames) {
+        if (!level.holdsBack()) write(interleaved, frames);
+      },
       progress, overlap);
   level.finish(write);
   if (writer) writer->commit();

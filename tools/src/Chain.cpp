@@ -393,14 +393,15 @@ RenderStats ChainRenderer::run(const Reader& read, std::uint64_t inputFrames,
 }
 
 RenderStats ChainRenderer::stream(const Reader& read, std::uint64_t inputFrames,
-                                  std::uint64_t tailFrames, const ChunkWriter& write,
-                                  ProgressBar& progress, bool overlap) {
+                                  std::uint64_t tailFrames, const Finisher& finish,
+                                  const Writer& write, ProgressBar& progress, bool overlap) {
   Source source(read, inputFrames, tailFrames, channels_, blockFrames_, chunkFrames_);
-  if (overlap) return streamOverlapped(source, write, progress);
+  if (overlap) return streamOverlapped(source, finish, write, progress);
   std::vector<float> chunk(static_cast<std::size_t>(chunkFrames_) * channels_);
   RenderStats stats;
   while (const std::uint64_t frames = source.next(chunk.data())) {
     render(chunk.data(), frames, nullptr);
+    finish(chunk.data(), frames);
     write(chunk.data(), frames);
     stats.frames += frames;
     stats.samples += frames * channels_;
@@ -414,8 +415,8 @@ RenderStats ChainRenderer::stream(const Reader& read, std::uint64_t inputFrames,
 // writer -> empty. A failed read closes `filled`, so what was read before it
 // is still rendered and written; a failed render stops the reader but lets
 // the writer finish; a failed write stops everything.
-RenderStats ChainRenderer::streamOverlapped(Source& source, const ChunkWriter& write,
-                                            ProgressBar& progress) {
+RenderStats ChainRenderer::streamOverlapped(Source& source, const Finisher& finish,
+                                            const Writer& write, ProgressBar& progress) {
   std::vector<Chunk> chunks(kChunksInFlight);
   std::mutex mutex;
   std::condition_variable changed;
@@ -462,6 +463,7 @@ RenderStats ChainRenderer::streamOverlapped(Source& source, const ChunkWriter& w
     writer = std::thread(writeAll);
     while (Chunk* chunk = filled.take()) {
       render(chunk->samples.data(), chunk->frames, nullptr);
+      finish(chunk->samples.data(), chunk->frames);
       stats.frames += chunk->frames;
       stats.samples += chunk->frames * channels_;
       progress.update(stats.frames);

@@ -118,8 +118,8 @@ class ChainRenderer {
   using Reader = std::function<std::uint64_t(float* interleaved, std::uint64_t frames)>;
   // Takes `frames` interleaved output frames.
   using Writer = std::function<void(const float* interleaved, std::uint64_t frames)>;
-  // Takes `frames` interleaved output frames, which it may change in place.
-  using ChunkWriter = std::function<void(float* interleaved, std::uint64_t frames)>;
+  // Changes `frames` interleaved output frames in place.
+  using Finisher = std::function<void(float* interleaved, std::uint64_t frames)>;
 
   // Frames moved per read and write, rounded down to whole blocks.
   static constexpr unsigned int kChunkFrames = 65536;
@@ -137,12 +137,14 @@ class ChainRenderer {
   RenderStats run(const Reader& read, std::uint64_t inputFrames, std::uint64_t tailFrames,
                   const Writer& write, ProgressBar& progress);
 
-  // As run(), counting frames only. With `overlap`, `read` and `write` run on
-  // threads of their own while this one renders, chunks passing between them
-  // in order; an exception from any of them is rethrown here once all three
-  // have stopped, the earliest in the audio first.
+  // As run(), counting frames only, with `finish` applied to the output
+  // before `write` takes it. With `overlap`, `read` and `write` run on threads
+  // of their own while this one renders and finishes, chunks passing between
+  // them in order; an exception from any of them is rethrown here once all
+  // three have stopped, the earliest in the audio first.
   RenderStats stream(const Reader& read, std::uint64_t inputFrames, std::uint64_t tailFrames,
-                     const ChunkWriter& write, ProgressBar& progress, bool overlap);
+                     const Finisher& finish, const Writer& write, ProgressBar& progress,
+                     bool overlap);
 
   // The frames per chunk for blocks of `blockFrames`: whole blocks, about kChunkFrames.
   static unsigned int chunkFrames(unsigned int blockFrames) noexcept;
@@ -150,7 +152,8 @@ class ChainRenderer {
  private:
   class Source;
   void render(float* interleaved, std::uint64_t frames, RenderStats* measured);
-  RenderStats streamOverlapped(Source& source, const ChunkWriter& write, ProgressBar& progress);
+  RenderStats streamOverlapped(Source& source, const Finisher& finish, const Writer& write,
+                               ProgressBar& progress);
 
   EffectChain& chain_;
   unsigned int channels_;
