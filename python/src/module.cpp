@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -58,6 +60,32 @@ const char* typeName(qa::ParameterType type) {
     case qa::ParameterType::Float: return "float";
   }
   return "float";
+}
+
+// A setting as Python shows it: whole numbers plain, floats as the shortest
+// text that reads back to the stored float32.
+std::string valueText(const qa::Parameter& entry, double value) {
+  char text[64];
+  if (entry.type == qa::ParameterType::Float) {
+    const auto end = std::to_chars(text, text + sizeof text, static_cast<float>(value)).ptr;
+    return std::string(text, end);
+  }
+  std::snprintf(text, sizeof text, "%.0f", value);
+  return text;
+}
+
+// A limit as users type values, rounded down so that the value shown fits:
+// whole milliseconds, seconds to the millisecond.
+std::string limitText(const qa::Parameter& entry, double limit) {
+  char text[64];
+  if (entry.unit == "s") {
+    std::snprintf(text, sizeof text, "%.3f", std::floor(limit * 1000.0) / 1000.0);
+  } else if (entry.unit == "ms" || entry.type == qa::ParameterType::Integer) {
+    std::snprintf(text, sizeof text, "%.0f", std::floor(limit));
+  } else {
+    std::snprintf(text, sizeof text, "%g", limit);
+  }
+  return entry.unit.empty() ? text : text + (" " + std::string(entry.unit));
 }
 
 // Channel counts each effect accepts, as the host nodes do, except that the
@@ -307,11 +335,9 @@ class PyEffect {
       const double value = entry.get(*effect_);
       const std::optional<double> limit = effect_->maximumAt(entry.key, rate);
       if (limit && value > *limit) {
-        throw py::value_error(type_ + ": " + pythonName(entry.key) + "=" +
-                              py::repr(py::float_(value)).cast<std::string>() +
+        throw py::value_error(type_ + ": " + pythonName(entry.key) + "=" + valueText(entry, value) +
                               " does not fit the delay line at " + std::to_string(rate) +
-                              " Hz (at most " + std::to_string(*limit) + " " +
-                              std::string(entry.unit) + ")");
+                              " Hz (at most " + limitText(entry, *limit) + ")");
       }
     }
   }

@@ -30,19 +30,24 @@ def words(parameters):
     return [f"{k}={str(v).lower() if isinstance(v, bool) else v}" for k, v in parameters.items()]
 
 
-@pytest.mark.parametrize("tail", [True, False], ids=["tail", "no-tail"])
+@pytest.mark.parametrize("tail", [True, False, 0.37], ids=["tail", "no-tail", "tail-0.37s"])
 @pytest.mark.parametrize("name,parameters,channels,rate", CASES)
 def test_matches_quorvel_fx(tmp_path, quorvel_fx, name, parameters, channels, rate, tail):
     audio = signal(channels, 20000, seed=len(name))
     soundfile.write(tmp_path / "in.wav", audio.T, rate, subtype="FLOAT")
-    quorvel_fx("apply", "--encoding", "float", *([] if tail else ["--tail", "0"]),
-               tmp_path / "in.wav", tmp_path / "out.wav", name, *words(parameters))
+    seconds = {True: [], False: ["--tail", "0"]}.get(tail, ["--tail", str(tail)])
+    quorvel_fx("apply", "--encoding", "float", *seconds, tmp_path / "in.wav",
+               tmp_path / "out.wav", name, *words(parameters))
     expected, _ = soundfile.read(tmp_path / "out.wav", dtype="float32", always_2d=True)
 
     effect = qa.chain_from_spec([(name, parameters)])[0]
-    got = effect.process(audio if channels > 1 else audio[0], rate, tail=tail)
+    audio = audio if channels > 1 else audio[0]
+    if tail in (True, False):
+        got = effect.process(audio, rate, tail=tail)
+    else:
+        got = effect.process(audio, rate, tail_seconds=tail)
     assert np.array_equal(got.reshape(channels, -1), expected.T)
-    if tail:
+    if tail is True:
         assert got.shape[-1] == 20000 + effect.tail_frames(rate)
 
 
@@ -94,6 +99,10 @@ def test_layouts_give_the_same_samples():
     strided[:, ::2] = audio
     assert np.array_equal(qa.Flanger().process(strided[:, ::2], 44100), reference)
     assert np.array_equal(audio, before)
+
+    # Each channel keeps its own line, however many there are.
+    six = qa.Delay(delay_ms=3).process(np.concatenate([audio] * 3), 44100)
+    assert np.array_equal(six, np.concatenate([qa.Delay(delay_ms=3).process(audio, 44100)] * 3))
 
     mono = qa.Vibrato().process(audio[0], 44100)
     assert mono.shape == (9000,) and mono.dtype == np.float32
