@@ -30,7 +30,7 @@ def test_threads_on_separate_effects_compute_what_one_thread_does():
 
 
 def test_an_effect_in_use_refuses_a_second_thread():
-    long_audio = signal(2, 48000 * 60, seed=1)
+    long_audio = signal(2, 48000 * 180, seed=1)
     chorus = qa.Chorus()
     expected = qa.Chorus().process(long_audio, 48000)
     result = {}
