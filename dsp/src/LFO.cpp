@@ -24,44 +24,85 @@ LFO::LFO() noexcept { detail::vectorSineInUse(); }
 
 float LFO::process(int rate) noexcept { return step(rate); }
 
-void LFO::fill(int rate, float* out, unsigned int count) noexcept {
-  if (rate != sampleRate) {
-    sampleRate = rate;
-    inverseSampleRate = rate > 0 ? static_cast<float>(1.0 / rate) : 0.0f;
-  }
-  // The parameters are read once for the chunk, where step() reads them for
+// One oscillator's chunk in the making: its parameters as read for the
+// chunk, and its running phase.
+struct LFO::Chunk {
+  LFO& lfo;
+  float* out;
+  double shift;
+  float increment;
+  float amplitude;
+  float offset;
+  float phase;
+
+  // Reads the parameters once for the chunk, where step() reads them for
   // every value: the same values for any change made between two chunks.
-  const double shift = static_cast<double>(phaseOffset.load());
-  const float increment = frequency.load() * inverseSampleRate;
-  const float currentAmplitude = amplitude.load();
-  const float currentOffset = offset.load();
-  // The phase recurrence is serial: the angles first, as step() forms them.
-  float p = phase;
-  const auto angle = [shift](float cycles) {
-    return static_cast<float>(shift + static_cast<double>(cycles) * detail::kTwoPi);
-  };
-  if (count <= kUncheckedSteps && std::fabs(increment) <= kUncheckedBound &&
-      std::fabs(p) <= kUncheckedBound) {
-    // The phase cannot leave [-2^57, 2^57] within the chunk, far inside the
-    // limit: step()'s reset never fires, and the recurrence runs without it.
+  Chunk(LFO& oscillator, int rate, float* values) noexcept : lfo(oscillator), out(values) {
+    if (rate != lfo.sampleRate) {
+      lfo.sampleRate = rate;
+      lfo.inverseSampleRate = rate > 0 ? static_cast<float>(1.0 / rate) : 0.0f;
+    }
+    shift = static_cast<double>(lfo.phaseOffset.load());
+    increment = lfo.frequency.load() * lfo.inverseSampleRate;
+    amplitude = lfo.amplitude.load();
+    offset = lfo.offset.load();
+    phase = lfo.phase;
+  }
+
+  // True when the phase cannot leave [-2^57, 2^57] within `count` steps, far
+  // inside the limit: step()'s reset never fires, and the recurrence may run
+  // without it.
+  bool staysBounded(unsigned int count) const noexcept {
+    return count <= kUncheckedSteps && std::fabs(increment) <= kUncheckedBound &&
+           std::fabs(phase) <= kUncheckedBound;
+  }
+
+  // The angle of the current phase, as step() forms it, then one step on.
+  template <bool kChecked>
+  void advance(unsigned int i) noexcept {
+    out[i] = static_cast<float>(shift + static_cast<double>(phase) * detail::kTwoPi);
+    float next = increment + phase;
+    if (next >= 1.0f) next -= 1.0f;
+    if (kChecked && !(std::fabs(next) <= detail::kPhaseLimit)) next = 0.0f;
+    phase = next;
+  }
+
+  // Turns the chunk's angles into values and keeps the phase.
+  void finish(unsigned int count) noexcept {
+    lfo.phase = phase;
+    detail::sineBlock(out, out, count);
+    for (unsigned int i = 0; i < count; ++i) out[i] = out[i] * amplitude + offset;
+  }
+};
+
+void LFO::fill(int rate, float* out, unsigned int count) noexcept {
+  // The phase recurrence is serial: the angles first, then the sines at once.
+  Chunk chunk(*this, rate, out);
+  if (chunk.staysBounded(count)) {
+    for (unsigned int i = 0; i < count; ++i) chunk.advance<false>(i);
+  } else {
+    for (unsigned int i = 0; i < count; ++i) chunk.advance<true>(i);
+  }
+  chunk.finish(count);
+}
+
+void LFO::fillPair(LFO& first, LFO& second, int rate, float* firstOut, float* secondOut,
+                   unsigned int count) noexcept {
+  Chunk a(first, rate, firstOut);
+  Chunk b(second, rate, secondOut);
+  if (a.staysBounded(count) && b.staysBounded(count)) {
     for (unsigned int i = 0; i < count; ++i) {
-      out[i] = angle(p);
-      float next = increment + p;
-      if (next >= 1.0f) next -= 1.0f;
-      p = next;
+      a.advance<false>(i);
+      b.advance<false>(i);
     }
   } else {
     for (unsigned int i = 0; i < count; ++i) {
-      out[i] = angle(p);
-      float next = increment + p;
-      if (next >= 1.0f) next -= 1.0f;
-      if (!(std::fabs(next) <= detail::kPhaseLimit)) next = 0.0f;
-      p = next;
+      a.advance<true>(i);
+      b.advance<true>(i);
     }
   }
-  phase = p;
-  detail::sineBlock(out, out, count);
-  for (unsigned int i = 0; i < count; ++i) out[i] = out[i] * currentAmplitude + currentOffset;
+  a.finish(count);
+  b.finish(count);
 }
 
 }  // namespace quorvel::audio

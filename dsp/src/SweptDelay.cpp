@@ -179,10 +179,10 @@ void SweptDelay::process(const float* const* in, float* const* out, unsigned int
 }
 
 // Steps the oscillators through the `count` frames of a chunk and stores each
-// swept delay: one row per channel, or one row for a shared oscillator (its
-// width read once per chunk, the same as once per frame for any change made
-// between blocks). The channels' oscillators are independent of each other,
-// so each fills its own row in one pass, the sines of the row as one block.
+// swept delay: one row per channel, or one row for a shared oscillator. The
+// width is read once per chunk, the same as once per frame for any change
+// made between blocks. The channels' oscillators are independent of each
+// other, so each fills its own row in one pass, the sines of a row as one block.
 void SweptDelay::sweep(unsigned int channels, unsigned int count) noexcept {
   const int lfoRate = static_cast<int>(sampleRate);
   const float rate = static_cast<float>(sampleRate);
@@ -193,10 +193,17 @@ void SweptDelay::sweep(unsigned int channels, unsigned int count) noexcept {
     for (unsigned int f = 0; f < count; ++f) d[f] = sweptDelay(d[f], width, rate);
     return;
   }
-  for (unsigned int c = 0; c < channels; ++c) {
+  // Independent oscillators, so a stereo pair is stepped side by side.
+  unsigned int c = 0;
+  for (; c + 2 <= channels; c += 2) {
+    LFO::fillPair(*lfos[c], *lfos[c + 1], lfoRate, d + c * kChunkFrames, d + (c + 1) * kChunkFrames,
+                  count);
+  }
+  if (c < channels) lfos[c]->fill(lfoRate, d + c * kChunkFrames, count);
+  const float width = sweepWidth.load();
+  for (c = 0; c < channels; ++c) {
     float* const row = d + c * kChunkFrames;
-    lfos[c]->fill(lfoRate, row, count);
-    for (unsigned int f = 0; f < count; ++f) row[f] = sweptDelay(row[f], sweepWidth.load(), rate);
+    for (unsigned int f = 0; f < count; ++f) row[f] = sweptDelay(row[f], width, rate);
   }
 }
 

@@ -54,6 +54,12 @@ class QUORVEL_DSP_API LFO {
   // `count` consecutive values of step(sampleRate) into `out`, the sines of
   // the chunk computed as one block.
   void fill(int sampleRate, float* out, unsigned int count) noexcept;
+  // fill() of `first` into `firstOut` and of `second` into `secondOut`, the
+  // two phase recurrences interleaved so that each hides the other's latency.
+  static void fillPair(LFO& first, LFO& second, int sampleRate, float* firstOut, float* secondOut,
+                       unsigned int count) noexcept;
+
+  struct Chunk;
 
   std::atomic<float> frequency{10.0f};
   std::atomic<float> amplitude{1.0f};

@@ -58,7 +58,7 @@ class QUORVEL_DSP_API SweptDelay : public Effect {
 
   // Turns the effect on or bypasses it, from the next block on.
   void setIsEnabled(bool value) noexcept { isEnabled.store(value); }
-  // Any float; reaches the next sample (the next frame with a shared oscillator).
+  // Any float; read once per run of at most 256 frames, so it reaches the next block.
   void setSweepWidth(float seconds) noexcept { sweepWidth.store(seconds); }
   // Every oscillator's frequency in Hz, any float, channel 0 first; phases are kept.
   void setFrequency(float hz) noexcept;
