@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds quorvel_audioeffects in place (objects in build/h-py/python-temp, so
+# Builds quorvel_audioeffects in place (objects in build/python-temp, so
 # only changed sources are compiled again) and runs its tests with Debian's
 # Python, comparing against the quorvel-fx given (or found in build/).
 #
@@ -13,7 +13,7 @@ fi
 cd "$(dirname "$0")"
 PYTHON=/usr/bin/python3
 echo "== python (quorvel_audioeffects)"
-"$PYTHON" setup.py -q build_ext --inplace --build-temp ../build/h-py/python-temp 2>&1 |
+"$PYTHON" setup.py -q build_ext --inplace --build-temp ../build/python-temp 2>&1 |
   grep -v -e "_BetaConfiguration" -e "warnings.warn" -e "pyproject.toml" || true
 # Worker processes of the Dask test import the package from here too.
 PYTHONPATH="$PWD${PYTHONPATH:+:$PYTHONPATH}" "$PYTHON" -m pytest -q -p no:cacheprovider tests
