@@ -33,7 +33,7 @@ REPO = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "python"))
 import quorvel_audioeffects as qa  # noqa: E402
 
-WORK = REPO / "build/h-py/python-bench"
+WORK = REPO / "build/python-bench"
 RATE = 48000
 FLAGS = ["-std=c++17", "-O2", "-ffp-contract=off", "-Wall", "-Wextra",
          f"-I{REPO}/dsp/include", f"-I{REPO}/dsp/src"]
@@ -143,7 +143,7 @@ def main():
     parser.add_argument("--minutes", type=float, default=10.0)
     parser.add_argument("--repeats", type=int, default=3)
     parser.add_argument("--rounds", type=int, default=5, help="thread-scaling rounds")
-    parser.add_argument("--tool", default=str(REPO / "build/h-py/tools/quorvel-fx"))
+    parser.add_argument("--tool", default=str(REPO / "build/bench/tools/quorvel-fx"))
     parser.add_argument("--threads-only", action="store_true")
     args = parser.parse_args()
     WORK.mkdir(parents=True, exist_ok=True)

@@ -10,7 +10,7 @@ REPO = Path(__file__).resolve().parents[2]
 
 
 def find_tool():
-    candidates = [os.environ.get("QUORVEL_FX"), REPO / "build/h-py/tools/quorvel-fx",
+    candidates = [os.environ.get("QUORVEL_FX"), REPO / "build/dev/tools/quorvel-fx",
                   REPO / "build/test-gcc/tools/quorvel-fx", shutil.which("quorvel-fx")]
     for candidate in candidates:
         if candidate and Path(candidate).is_file() and os.access(candidate, os.X_OK):
