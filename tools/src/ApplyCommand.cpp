@@ -228,7 +228,9 @@ void processFile(const Settings& settings, const EffectCatalog& catalog, bool sh
                            ProgressBar::wanted(false, static_cast<double>(total) / sampleRate),
                        total);
   LevelStage level(settings, channels);
-  ChainRenderer renderer(*chain, channels, settings.block);
+  ChainRenderer renderer(
+      *chain, channels, settings.block,
+      reader.lengthKnown() ? ChainRenderer::kChunkFrames : ChainRenderer::kStreamChunkFrames);
   const auto start = std::chrono::steady_clock::now();
   const RenderStats stats = renderer.stream(
       [&](float* interleaved, std::uint64_t frames) { return reader.read(interleaved, frames); },

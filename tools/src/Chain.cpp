@@ -339,15 +339,16 @@ class ChainRenderer::Source {
   unsigned int chunkFrames_;
 };
 
-unsigned int ChainRenderer::chunkFrames(unsigned int blockFrames) noexcept {
-  return std::max(1u, kChunkFrames / blockFrames) * blockFrames;
+unsigned int ChainRenderer::chunkFrames(unsigned int blockFrames, unsigned int wanted) noexcept {
+  return std::max(1u, wanted / blockFrames) * blockFrames;
 }
 
-ChainRenderer::ChainRenderer(EffectChain& chain, unsigned int channels, unsigned int blockFrames)
+ChainRenderer::ChainRenderer(EffectChain& chain, unsigned int channels, unsigned int blockFrames,
+                             unsigned int chunkFrames)
     : chain_(chain),
       channels_(channels),
       blockFrames_(blockFrames),
-      chunkFrames_(chunkFrames(blockFrames)) {}
+      chunkFrames_(ChainRenderer::chunkFrames(blockFrames, chunkFrames)) {}
 
 void ChainRenderer::render(float* interleaved, std::uint64_t frames, RenderStats* measured) {
   using Clock = std::chrono::steady_clock;

@@ -123,12 +123,16 @@ class ChainRenderer {
 
   // Frames moved per read and write, rounded down to whole blocks.
   static constexpr unsigned int kChunkFrames = 65536;
+  // The same from a stream, where a read waits until it is filled: short
+  // enough that output follows input closely.
+  static constexpr unsigned int kStreamChunkFrames = 4096;
   // Chunks in flight when reading, rendering and writing overlap.
   static constexpr unsigned int kChunksInFlight = 4;
 
   // Renders through `chain`, which must be prepared for `channels` channels
-  // and blocks of `blockFrames` frames.
-  ChainRenderer(EffectChain& chain, unsigned int channels, unsigned int blockFrames);
+  // and blocks of `blockFrames` frames, in chunks of about `chunkFrames`.
+  ChainRenderer(EffectChain& chain, unsigned int channels, unsigned int blockFrames,
+                unsigned int chunkFrames = kChunkFrames);
 
   // Processes `inputFrames` frames from `read` (fewer if it ends sooner)
   // followed by `tailFrames` frames of silence, and sends the output to
@@ -146,8 +150,9 @@ class ChainRenderer {
                      const Finisher& finish, const Writer& write, ProgressBar& progress,
                      bool overlap);
 
-  // The frames per chunk for blocks of `blockFrames`: whole blocks, about kChunkFrames.
-  static unsigned int chunkFrames(unsigned int blockFrames) noexcept;
+  // The frames per chunk for blocks of `blockFrames`: whole blocks, at most
+  // `wanted` unless one block is longer.
+  static unsigned int chunkFrames(unsigned int blockFrames, unsigned int wanted) noexcept;
 
  private:
   class Source;
