@@ -740,6 +740,9 @@ AudioFileWriter::AudioFileWriter(const std::string& path, const OutputFormat& fo
     discard();
     throw CliError(kExitIo, where + ": cannot write output: " + reason);
   }
+  // No PEAK chunk in float files: it carries the time of writing, and the
+  // same command must give the same bytes.
+  sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
   // Tags go in before the audio: FLAC and Ogg take them only then. A tag the
   // container has no field for is dropped.
   for (const auto& [id, value] : tags) sf_set_string(file_, id, value.c_str());
