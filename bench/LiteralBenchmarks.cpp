@@ -11,23 +11,11 @@
 
 #include "BenchSupport.hpp"
 #include "ReferenceModels.hpp"
+#include "VectorTarget.hpp"
 #include "quorvel/audio/VectorTargets.hpp"
 
 namespace bench {
 namespace {
-
-// Applies QUORVEL_VECTOR_TARGET before any benchmark runs.
-const bool kTargetApplied = [] {
-  if (const char* name = std::getenv("QUORVEL_VECTOR_TARGET")) {
-    if (!quorvel::audio::forceVectorTarget(name)) {
-      std::fprintf(stderr, "QUORVEL_VECTOR_TARGET=%s is not one of this build's targets\n", name);
-      std::exit(2);
-    }
-  }
-  benchmark::AddCustomContext("vector_target", quorvel::audio::activeVectorTarget());
-  return true;
-}();
-
 template <typename Model>
 Model makeModel() {
   if constexpr (std::is_same_v<Model, reference::PingPong>) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "OscillatorStep.hpp"
+#include "VectorTarget.hpp"
 #include "quorvel/audio/LFO.hpp"
 #include "quorvel/audio/VectorTargets.hpp"
 #include "vector/Sine.hpp"
@@ -19,19 +20,6 @@
 namespace {
 
 constexpr unsigned int kChunk = 256;
-
-// Applies QUORVEL_VECTOR_TARGET before any benchmark runs.
-const bool kTargetApplied = [] {
-  if (const char* name = std::getenv("QUORVEL_VECTOR_TARGET")) {
-    if (!quorvel::audio::forceVectorTarget(name)) {
-      std::fprintf(stderr, "QUORVEL_VECTOR_TARGET=%s is not one of this build's targets\n", name);
-      std::exit(2);
-    }
-  }
-  benchmark::AddCustomContext("vector_target", quorvel::audio::activeVectorTarget());
-  return true;
-}();
-
 // A chunk of the angles an oscillator a quarter cycle ahead forms: in
 // [pi/2, pi/2 + 2 pi), a few cycles' worth so every quadrant is visited.
 std::vector<float> oscillatorAngles() {

@@ -20,10 +20,15 @@ constexpr float kPhaseLimit = 18446744073709551616.0f;  // 2^64
 
 }  // namespace detail
 
-// LFO::fill for the core's tests, which cannot be friends of the oscillator.
+// LFO::fill and fillPair for the core's tests and benchmarks, which cannot be
+// friends of the oscillator.
 struct LFOAccess {
   static void fill(LFO& lfo, int rate, float* out, unsigned int count) noexcept {
     lfo.fill(rate, out, count);
+  }
+  static void fillPair(LFO& first, LFO& second, int rate, float* firstOut, float* secondOut,
+                       unsigned int count) noexcept {
+    LFO::fillPair(first, second, rate, firstOut, secondOut, count);
   }
 };
 
