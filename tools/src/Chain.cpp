@@ -380,17 +380,7 @@ RenderStats ChainRenderer::run(const Reader& read, std::uint64_t inputFrames,
                                std::uint64_t tailFrames, const Writer& write,
                                ProgressBar& progress) {
   Source source(read, inputFrames, tailFrames, channels_, blockFrames_, chunkFrames_);
-  std::vector<float> chunk(static_cast<std::size_t>(chunkFrames_) * channels_);
-  RenderStats stats;
-  while (const std::uint64_t frames = source.next(chunk.data())) {
-    render(chunk.data(), frames, &stats);
-    write(chunk.data(), frames);
-    stats.frames += frames;
-    stats.samples += frames * channels_;
-    progress.update(stats.frames);
-  }
-  progress.finish();
-  return stats;
+  return streamSerially(source, true, nullptr, write, progress);
 }
 
 RenderStats ChainRenderer::stream(const Reader& read, std::uint64_t inputFrames,
@@ -398,11 +388,18 @@ RenderStats ChainRenderer::stream(const Reader& read, std::uint64_t inputFrames,
                                   const Writer& write, ProgressBar& progress, bool overlap) {
   Source source(read, inputFrames, tailFrames, channels_, blockFrames_, chunkFrames_);
   if (overlap) return streamOverlapped(source, finish, write, progress);
+  return streamSerially(source, false, &finish, write, progress);
+}
+
+// Reading, rendering and writing one chunk after the other on this thread;
+// `measure` sums the output's level as well.
+RenderStats ChainRenderer::streamSerially(Source& source, bool measure, const Finisher* finish,
+                                          const Writer& write, ProgressBar& progress) {
   std::vector<float> chunk(static_cast<std::size_t>(chunkFrames_) * channels_);
   RenderStats stats;
   while (const std::uint64_t frames = source.next(chunk.data())) {
-    render(chunk.data(), frames, nullptr);
-    finish(chunk.data(), frames);
+    render(chunk.data(), frames, measure ? &stats : nullptr);
+    if (finish) (*finish)(chunk.data(), frames);
     write(chunk.data(), frames);
     stats.frames += frames;
     stats.samples += frames * channels_;

@@ -157,6 +157,8 @@ class ChainRenderer {
  private:
   class Source;
   void render(float* interleaved, std::uint64_t frames, RenderStats* measured);
+  RenderStats streamSerially(Source& source, bool measure, const Finisher* finish,
+                             const Writer& write, ProgressBar& progress);
   RenderStats streamOverlapped(Source& source, const Finisher& finish, const Writer& write,
                                ProgressBar& progress);
 
