@@ -48,8 +48,9 @@ void expectVectorPath() {
 #endif
 }
 
-// Every float from +0 to 120 (every oscillator angle, [0, 7.9], and the rest
-// of the kernel's domain, only 3% more values), under every instruction set:
+// Every float from +0 to 120 (every oscillator angle, [0, 7.9], the rest of
+// the kernel's domain and the hand-over to the library above it, only 3% more
+// values), under every instruction set:
 // the library's bits, each one. The reference is computed once per block and
 // shared by the targets.
 TEST(SineExhaustive, EveryFloatOfTheDomainUnderEveryTarget) {

@@ -32,10 +32,13 @@ constexpr double kHalfPiTail = -0x1.dde974p-27;
 static_assert(kHalfPiHead + kHalfPiTail == kHalfPi, "the split must be exact");
 // Below this the library returns the angle itself.
 constexpr double kTiny = 0x1p-12;
-// The vector steps cover [0, kDomainEnd): there the quadrant stays below
-// 2^7 and the library takes the same fast reduction. Negative, larger and
+// The vector steps cover [0, kDomainEnd), four times the oscillators'
+// angles. The library takes the same fast reduction up to 120, but there its
+// builds with and without fused multiply-add differ: six floats of [53, 120)
+// reduce differently unfused. Below 32 the kernel gives the bits of either
+// build, so a CPU without FMA keeps the vector path too. Negative, larger and
 // non-finite angles take std::sin.
-constexpr float kDomainEnd = 120.0f;
+constexpr float kDomainEnd = 32.0f;
 // sin r ~ r + s1 r^3 + r^5 (s2 + s3 r^2) on [-pi/4, pi/4].
 constexpr double kSin1 = -0x1.555545995a603p-3;
 constexpr double kSin2 = 0x1.1107605230bc4p-7;
@@ -140,8 +143,9 @@ namespace {
 // either side of the tiny-angle and small-angle thresholds, the largest
 // angles covered, the quadrant boundaries nearest a tie of the rounded
 // quadrant, angles whose sine lies nearest a float rounding boundary, and
-// angles where an unfused x - n x pi/2 would round differently. Found by
-// running every float of [0, 120) against the library.
+// angles where an unfused x - n x pi/2 would round differently (beyond the
+// domain now, kept for a kernel that reaches them again). Found by running
+// every float of [0, 120) against the library.
 constexpr float kCheckAngles[] = {
     0.0f,
     0x1p-149f,
