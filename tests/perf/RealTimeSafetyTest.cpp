@@ -8,6 +8,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -253,6 +254,33 @@ TEST(RealTimeSafety, ProcessLeavesTheCallersFloatingPointMode) {
     _mm_setcsr(original);
     // Exception flags (the low six bits) may be raised; the mode bits must not move.
     EXPECT_EQ(after & ~0x3Fu, mode & ~0x3Fu);
+  }
+}
+#elif defined(__aarch64__)
+std::uint64_t readFpcr() {
+  std::uint64_t value;
+  __asm__ __volatile__("mrs %0, fpcr" : "=r"(value));
+  return value;
+}
+void writeFpcr(std::uint64_t value) { __asm__ __volatile__("msr fpcr, %0" : : "r"(value)); }
+
+// The same on arm64, where FPCR holds modes only (the flags are in FPSR), so
+// every bit must come back: flush-to-zero (FZ, bit 24) off and on, and
+// rounding towards zero (RMode, bits 22-23) beside it.
+TEST(RealTimeSafety, ProcessLeavesTheCallersFloatingPointMode) {
+  FlangerNode node(2);
+  AudioBuffer<float> input(2, 64, 48000);
+  AudioBuffer<float> output(2, 64, 48000);
+  AudioBus in(input);
+  AudioBus out(output);
+  constexpr std::uint64_t kFz = std::uint64_t{1} << 24, kRoundToZero = std::uint64_t{3} << 22;
+  const std::uint64_t original = readFpcr();
+  for (std::uint64_t mode : {original & ~kFz, original | kFz, original | kRoundToZero}) {
+    writeFpcr(mode);
+    node.process(in, out);
+    const std::uint64_t after = readFpcr();
+    writeFpcr(original);
+    EXPECT_EQ(after, mode);
   }
 }
 #endif

@@ -100,8 +100,10 @@ HWY_INLINE void SineLanes(D dd, DF df, const float* angles, float* out) {
     hn::StoreU(result, df, out);
     return;
   }
-  // `out` may alias `angles`: keep the inputs before the store.
-  HWY_ALIGN float saved[hn::MaxLanes(df)];
+  // `out` may alias `angles`: keep the inputs before the store. Sized by the
+  // double tag: Highway 1.0's MaxLanes() halves the bound of a fractional
+  // float tag on SVE_256 and SVE2_128, below the lanes it really has.
+  HWY_ALIGN float saved[hn::MaxLanes(dd)];
   hn::Store(a, df, saved);
   hn::StoreU(result, df, out);
   for (std::size_t i = 0; i < hn::Lanes(df); ++i) {
@@ -117,7 +119,7 @@ void SineBlockKernel(const float* angles, float* out, std::size_t count) {
   for (; i + lanes <= count; i += lanes) SineLanes(dd, df, angles + i, out + i);
   if (i == count) return;
   // The last few angles, padded with zeros to a whole vector.
-  HWY_ALIGN float rest[hn::MaxLanes(df)] = {};
+  HWY_ALIGN float rest[hn::MaxLanes(dd)] = {};  // see SineLanes
   for (std::size_t j = 0; i + j < count; ++j) rest[j] = angles[i + j];
   SineLanes(dd, df, rest, rest);
   for (std::size_t j = 0; i + j < count; ++j) out[i + j] = rest[j];

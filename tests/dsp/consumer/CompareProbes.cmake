@@ -1,7 +1,9 @@
-# cmake -DPLAIN=<probe> -DCONTRACTED=<probe> -DFLAGS=<flags> -P CompareProbes.cmake
+# cmake [-DEMULATOR=<command>] -DPLAIN=<probe> -DCONTRACTED=<probe> -DFLAGS=<flags> -P CompareProbes.cmake
 # Runs both builds of the consumer probe and fails unless they print the same.
+# EMULATOR: how a cross build runs its programs (empty otherwise).
+separate_arguments(emulator UNIX_COMMAND "${EMULATOR}")
 foreach(probe PLAIN CONTRACTED)
-  execute_process(COMMAND ${${probe}} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  execute_process(COMMAND ${emulator} ${${probe}} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0 OR out STREQUAL "")
     message(FATAL_ERROR "${${probe}} failed (${rc})")
   endif()

@@ -30,6 +30,9 @@ const std::string kPrecious = "precious bytes, not audio";
 // The tool binary of the same build tree: <build>/tools/quorvel-fx beside
 // <build>/tests/<this test>.
 fs::path toolBinary() {
+#ifdef QUORVEL_FX_LAUNCHER
+  return QUORVEL_FX_LAUNCHER;  // a cross build: the tool through the emulator
+#endif
   return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools" / "quorvel-fx";
 }
 
