@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds the project with g++ and with clang (warnings are errors) and runs
 # the whole test suite on both builds, then once more under AddressSanitizer
-# with UndefinedBehaviorSanitizer and under ThreadSanitizer, and fuzzes every
-# node type for a minute.
+# with UndefinedBehaviorSanitizer and under ThreadSanitizer, fuzzes every
+# node type for a minute, runs the Python package's tests, and cross-builds
+# for arm64 to run the suite under qemu-aarch64 (about 4 minutes).
 #
 #   scripts/test.sh            everything
-#   scripts/test.sh --quick    the g++ build only
+#   scripts/test.sh --quick    the g++ build and the Python suite only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -45,4 +46,6 @@ run_suite build/test-tsan -LE "external|exhaustive" -- -DCMAKE_CXX_COMPILER=clan
 # Each node type's fuzz target for FUZZ_SECONDS (default 60) under ASan+UBSan.
 ./scripts/fuzz.sh
 python/run-tests.sh build/test-gcc/tools/quorvel-fx
+# The whole suite again for arm64, cross-built and run under qemu-aarch64.
+./scripts/test-arm64.sh
 echo "all test runs passed"
