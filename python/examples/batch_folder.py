@@ -31,9 +31,9 @@ def main():
     parser.add_argument("--no-tail", action="store_true", help="stop at the input's end")
     args = parser.parse_args()
 
-    spec = args.chain if args.chain else json.loads(args.effects)
+    described = args.chain if args.chain else json.loads(args.effects)
     start = time.perf_counter()
-    results = process_files(args.inputs, args.out_dir, spec, scheduler=args.scheduler,
+    results = process_files(args.inputs, args.out_dir, described, scheduler=args.scheduler,
                             n_workers=args.workers, tail=not args.no_tail)
     wall = time.perf_counter() - start
     audio_seconds = 0.0

@@ -38,7 +38,7 @@ __all__ = [
     "Flanger",
     "PingPongDelay",
     "Vibrato",
-    "chain_from_spec",
+    "chain_from",
     "effect_types",
 ]
 
@@ -168,7 +168,7 @@ class _EffectType(Effect):
         decay to -60 dB, at most ten seconds."""
         return _core.tail_frames([self], sample_rate)
 
-    def to_spec(self):
+    def to_dict(self):
         """This effect as plain data: {"name": ..., "parameters": {key: value}}
         in the shape of quorvel-fx chain files."""
         return {"name": self._info["name"],
@@ -266,9 +266,9 @@ class Chain:
         """Frames that tail=True appends at `sample_rate`."""
         return _core.tail_frames(self._effects, sample_rate)
 
-    def to_spec(self):
+    def to_dict(self):
         """The chain as plain data, the shape quorvel-fx --chain reads."""
-        return {"effects": [effect.to_spec() for effect in self._effects]}
+        return {"effects": [effect.to_dict() for effect in self._effects]}
 
     def __len__(self):
         return len(self._effects)
@@ -283,14 +283,14 @@ class Chain:
         return f"Chain([{', '.join(repr(e) for e in self._effects)}])"
 
     def __reduce__(self):
-        return (chain_from_spec, (self.to_spec(),))
+        return (chain_from, (self.to_dict(),))
 
 
 _UNIT_SCALE = {("ms", "ms"): 1.0, ("ms", "s"): 0.001, ("s", "s"): 1.0, ("s", "ms"): 1000.0,
                ("Hz", "Hz"): 1.0}
 
 
-def _spec_value(parameter, value, where):
+def _setting_value(parameter, value, where):
     # Chain files may hold text such as "350ms" or "true", as quorvel-fx reads them.
     if not isinstance(value, str):
         return value
@@ -330,7 +330,7 @@ def _effect_class(name, where):
     raise ValueError(f"{where}: unknown effect {name!r} (known: {', '.join(_CLASSES)})")
 
 
-def _effect_from_spec(entry, where):
+def _effect_from(entry, where):
     if isinstance(entry, _EffectType):
         return _rebuild(entry.type_name, entry.parameters())
     if isinstance(entry, str):
@@ -354,30 +354,30 @@ def _effect_from_spec(entry, where):
         if parameter is None:
             known = ", ".join(p.key for p in cls._parameters)
             raise ValueError(f"{where}: {cls.__name__} has no parameter {key!r} (known: {known})")
-        settings[parameter.name] = _spec_value(parameter, value, f"{where}.{key}")
+        settings[parameter.name] = _setting_value(parameter, value, f"{where}.{key}")
     return cls(**settings)
 
 
-def chain_from_spec(spec):
+def chain_from(described):
     """A new Chain from plain data (or a copy of a Chain or effect).
 
-    `spec` may be a Chain, an effect, a path to a quorvel-fx chain file, the
+    `described` may be a Chain, an effect, a path to a quorvel-fx chain file, the
     chain-file shape ``{"effects": [{"name": "Delay", "parameters":
     {"delayMs": 300}}]}``, or a list whose items are effect names, (name,
     parameters) pairs or such dicts. Parameter names may be the core's keys
     (delayMs) or Python's (delay_ms); names of types ignore case.
     """
-    if isinstance(spec, Chain):
-        spec = spec.to_spec()
-    elif isinstance(spec, Effect):
-        spec = [spec]
-    elif isinstance(spec, (str, os.PathLike)):
-        with open(spec, encoding="utf-8") as file:
-            spec = json.load(file)
-    if isinstance(spec, dict):
-        if set(spec) != {"effects"}:
+    if isinstance(described, Chain):
+        described = described.to_dict()
+    elif isinstance(described, Effect):
+        described = [described]
+    elif isinstance(described, (str, os.PathLike)):
+        with open(described, encoding="utf-8") as file:
+            described = json.load(file)
+    if isinstance(described, dict):
+        if set(described) != {"effects"}:
             raise ValueError('a chain is {"effects": [...]}')
-        spec = spec["effects"]
-    if not isinstance(spec, (list, tuple)):
-        raise TypeError(f"a chain is a list of effects; got {type(spec).__name__}")
-    return Chain([_effect_from_spec(entry, f"effects[{i}]") for i, entry in enumerate(spec)])
+        described = described["effects"]
+    if not isinstance(described, (list, tuple)):
+        raise TypeError(f"a chain is a list of effects; got {type(described).__name__}")
+    return Chain([_effect_from(entry, f"effects[{i}]") for i, entry in enumerate(described)])

@@ -27,7 +27,7 @@ from dataclasses import asdict, dataclass
 from pathlib import Path
 from typing import Optional
 
-from . import chain_from_spec
+from . import chain_from
 
 __all__ = ["AUDIO_SUFFIXES", "FileResult", "expand_paths", "process_file", "process_files"]
 
@@ -69,8 +69,8 @@ def expand_paths(paths):
     return files
 
 
-def process_file(input_path, output_path, chain_spec, tail=True, tail_seconds=None):
-    """One task: the file through a chain built from `chain_spec`, as a
+def process_file(input_path, output_path, chain_like, tail=True, tail_seconds=None):
+    """One task: the file through a chain built from `chain_like`, as a
     FileResult; never raises for a bad file."""
     from . import io  # soundfile is needed on the workers only
 
@@ -78,7 +78,7 @@ def process_file(input_path, output_path, chain_spec, tail=True, tail_seconds=No
     record = FileResult(input=os.fspath(input_path), output=os.fspath(output_path), ok=False)
     try:
         record.worker = _worker_name()
-        facts = io.apply_file(input_path, output_path, chain_from_spec(chain_spec), tail=tail,
+        facts = io.apply_file(input_path, output_path, chain_from(chain_like), tail=tail,
                               tail_seconds=tail_seconds)
         record.ok = True
         for key in ("sample_rate", "channels", "frames", "peak"):
@@ -98,13 +98,13 @@ def _worker_name():
         return None
 
 
-def process_files(paths, out_dir, chain_spec, scheduler=None, *, client=None, tail=True,
+def process_files(paths, out_dir, chain_like, scheduler=None, *, client=None, tail=True,
                   tail_seconds=None, n_workers=2, threads_per_worker=1, processes=True):
     """Runs every file of `paths` through the chain into `out_dir` on Dask.
 
     paths: a folder, a file, or a list of them.
     out_dir: created if missing; outputs are <input stem>.wav.
-    chain_spec: anything chain_from_spec() takes -- a Chain, a list of
+    chain_like: anything chain_from() takes -- a Chain, a list of
         (name, parameters), the quorvel-fx chain-file shape or such a file's
         path. It is checked here and sent to the workers as plain data.
     scheduler: None for a LocalCluster of `n_workers` x `threads_per_worker`
@@ -116,7 +116,7 @@ def process_files(paths, out_dir, chain_spec, scheduler=None, *, client=None, ta
     """
     from distributed import Client, LocalCluster
 
-    spec = chain_from_spec(chain_spec).to_spec()
+    described = chain_from(chain_like).to_dict()
     inputs = expand_paths(paths)
     out_dir = Path(out_dir)
     out_dir.mkdir(parents=True, exist_ok=True)
@@ -141,7 +141,7 @@ def process_files(paths, out_dir, chain_spec, scheduler=None, *, client=None, ta
         client = own_client
     try:
         futures = client.map(process_file, [os.fspath(p) for p in inputs],
-                             [os.fspath(p) for p in outputs], [spec] * len(inputs),
+                             [os.fspath(p) for p in outputs], [described] * len(inputs),
                              tail=tail, tail_seconds=tail_seconds, pure=False)
         results = []
         for source, target, future in zip(inputs, outputs, futures):

@@ -15,7 +15,7 @@ from pathlib import Path
 import numpy as np
 import soundfile
 
-from . import Chain, chain_from_spec
+from . import Chain, chain_from
 
 __all__ = ["apply_file", "read", "write"]
 
@@ -56,7 +56,7 @@ def apply_file(input_path, output_path, chain, *, tail=True, tail_seconds=None,
                subtype="FLOAT", format=None):
     """Runs the file at `input_path` through `chain` into `output_path`.
 
-    chain: a Chain, an effect, or plain data chain_from_spec() takes (e.g.
+    chain: a Chain, an effect, or plain data chain_from() takes (e.g.
         [("Delay", {"delayMs": 300})] or a quorvel-fx chain file's content).
         A Chain or effect given here is reset first and keeps its settings.
     tail: append the chain's tail, as quorvel-fx does by default (False is
@@ -66,7 +66,7 @@ def apply_file(input_path, output_path, chain, *, tail=True, tail_seconds=None,
     peak, seconds (processing). The output appears only when complete.
     """
     if not isinstance(chain, Chain):
-        chain = chain_from_spec(chain) if not hasattr(chain, "process") else Chain([chain])
+        chain = chain_from(chain) if not hasattr(chain, "process") else Chain([chain])
     audio, rate = read(input_path)
     start = time.perf_counter()
     result = chain.process(audio, rate, reset=True, tail=tail, tail_seconds=tail_seconds)

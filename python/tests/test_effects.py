@@ -40,7 +40,7 @@ def test_matches_quorvel_fx(tmp_path, quorvel_fx, name, parameters, channels, ra
                tmp_path / "out.wav", name, *words(parameters))
     expected, _ = soundfile.read(tmp_path / "out.wav", dtype="float32", always_2d=True)
 
-    effect = qa.chain_from_spec([(name, parameters)])[0]
+    effect = qa.chain_from([(name, parameters)])[0]
     audio = audio if channels > 1 else audio[0]
     if tail in (True, False):
         got = effect.process(audio, rate, tail=tail)
@@ -52,18 +52,18 @@ def test_matches_quorvel_fx(tmp_path, quorvel_fx, name, parameters, channels, ra
 
 
 def test_chain_file_matches_quorvel_fx(tmp_path, quorvel_fx):
-    spec = {"effects": [{"name": "Flanger", "parameters": {"frequency": 0.9}},
+    described = {"effects": [{"name": "Flanger", "parameters": {"frequency": 0.9}},
                         {"name": "AudioEffects.Delay", "parameters": {"delayMs": "250ms"}},
                         {"name": "vibrato", "parameters": {}},
                         {"name": "PingPongDelay", "parameters": {"enabled": True}}]}
-    (tmp_path / "chain.json").write_text(json.dumps(spec))
+    (tmp_path / "chain.json").write_text(json.dumps(described))
     audio = signal(2, 30000, seed=7)
     soundfile.write(tmp_path / "in.wav", audio.T, 48000, subtype="FLOAT")
     quorvel_fx("apply", "--encoding", "float", "--chain", tmp_path / "chain.json",
                tmp_path / "in.wav", tmp_path / "out.wav")
     expected, _ = soundfile.read(tmp_path / "out.wav", dtype="float32", always_2d=True)
 
-    chain = qa.chain_from_spec(tmp_path / "chain.json")
+    chain = qa.chain_from(tmp_path / "chain.json")
     got = chain.process(audio, 48000, tail=True)
     assert np.array_equal(got, expected.T)
     assert chain.tail_frames(48000) == sum(e.tail_frames(48000) for e in chain)
@@ -145,14 +145,14 @@ def test_effects_and_chains_travel_as_plain_data():
     chain = qa.Chain([qa.Vibrato(frequency=5.5), qa.PingPongDelay(delay_ms=90, dry_mix=0.25)])
     copy = pickle.loads(pickle.dumps(chain))
     assert repr(copy) == repr(chain)
-    assert qa.chain_from_spec(json.loads(json.dumps(chain.to_spec()))).to_spec() == chain.to_spec()
+    assert qa.chain_from(json.loads(json.dumps(chain.to_dict()))).to_dict() == chain.to_dict()
     assert repr(pickle.loads(pickle.dumps(chain[1]))) == repr(chain[1])
-    same = qa.chain_from_spec([("delay", {"delay_ms": 90}), "Chorus"])
+    same = qa.chain_from([("delay", {"delay_ms": 90}), "Chorus"])
     assert [type(e).__name__ for e in same] == ["Delay", "Chorus"]
     for bad in [[("Reverb", {})], [("Delay", {"colour": 1})], [("Delay", {"delayMs": "2s"})],
                 {"effects": [{"name": "Delay", "extra": 1}]}]:
         with pytest.raises(ValueError):
-            qa.chain_from_spec(bad)
+            qa.chain_from(bad)
 
 
 def test_bad_calls_raise_clear_errors():

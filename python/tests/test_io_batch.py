@@ -45,10 +45,10 @@ def test_dask_batch_matches_one_process(tmp_path):
         soundfile.write(inputs / f"take{i:02d}.wav", signal(channels, 4000 + 97 * i, seed=i).T,
                         rate, subtype="FLOAT")
     (inputs / "broken.wav").write_bytes(b"not audio")
-    spec = {"effects": [{"name": "Flanger", "parameters": {}},
+    described = {"effects": [{"name": "Flanger", "parameters": {}},
                         {"name": "Delay", "parameters": {"delayMs": 30}}]}
 
-    results = batch.process_files(inputs, tmp_path / "out", spec, n_workers=2)
+    results = batch.process_files(inputs, tmp_path / "out", described, n_workers=2)
 
     assert [os.path.basename(r.input) for r in results] == sorted(os.listdir(inputs))
     failed = [r for r in results if not r.ok]
@@ -59,7 +59,7 @@ def test_dask_batch_matches_one_process(tmp_path):
         if not record.ok:
             assert not os.path.exists(record.output)
             continue
-        one = io.apply_file(record.input, tmp_path / "one.wav", spec)
+        one = io.apply_file(record.input, tmp_path / "one.wav", described)
         got, _ = soundfile.read(record.output, dtype="float32")
         want, _ = soundfile.read(tmp_path / "one.wav", dtype="float32")
         assert np.array_equal(got, want) and record.frames == one["frames"]
