@@ -54,7 +54,7 @@ struct Settings {
   std::optional<double> normDb;
   std::string encoding;
   std::string type;
-  InputSpec input;        // path left empty: type, rate, channels, encoding of raw input
+  InputSource input;      // path left empty: type, rate, channels, encoding of raw input
   std::string chainFile;  // where the effects came from, when not the command line
   bool discard = false;
 };
@@ -185,9 +185,9 @@ void processFile(const Settings& settings, const EffectCatalog& catalog, bool sh
   }
   result.chain = chainText(*chain);
 
-  InputSpec spec = settings.input;
-  spec.path = result.job.input;
-  AudioFileReader reader(spec);
+  InputSource origin = settings.input;
+  origin.path = result.job.input;
+  AudioFileReader reader(origin);
   if (!reader.warning().empty()) result.warnings.push_back(reader.warning());
   const unsigned int channels = reader.channels();
   const unsigned int sampleRate = reader.sampleRate();

@@ -185,12 +185,12 @@ unsigned long long parseLogNumber(const char* text) { return std::strtoull(text,
 
 }  // namespace
 
-bool InputSpec::isRaw() const {
+bool InputSource::isRaw() const {
   return ValueParser::lowercase(type) == "raw" ||
          (type.empty() && path != "-" && lowercaseExtension(path) == "raw");
 }
 
-void InputSpec::validate() const {
+void InputSource::validate() const {
   const std::string typeName = ValueParser::lowercase(type);
   if (!typeName.empty() && findContainer(typeName) == nullptr) {
     throw CliError(kExitUsage, "--input-type " + type + ": must be " + kContainerNames);
@@ -231,19 +231,19 @@ void InputSpec::validate() const {
 }
 
 AudioFileReader::AudioFileReader(const std::string& path) : path_(path) {
-  InputSpec spec;
-  spec.path = path;
-  openInput(spec);
+  InputSource origin;
+  origin.path = path;
+  openInput(origin);
 }
 
-AudioFileReader::AudioFileReader(const InputSpec& spec) : path_(spec.path) {
-  spec.validate();
-  openInput(spec);
+AudioFileReader::AudioFileReader(const InputSource& origin) : path_(origin.path) {
+  origin.validate();
+  openInput(origin);
 }
 
-void AudioFileReader::openInput(const InputSpec& spec) {
-  const bool standardInput = spec.path == "-";
-  const std::string where = standardInput ? std::string("standard input") : spec.path;
+void AudioFileReader::openInput(const InputSource& origin) {
+  const bool standardInput = origin.path == "-";
+  const std::string where = standardInput ? std::string("standard input") : origin.path;
   struct stat status {};
   if (standardInput ? fstat(STDIN_FILENO, &status) != 0 : stat(where.c_str(), &status) != 0) {
     throw CliError(kExitIo, where + ": cannot open input: " + std::strerror(errno));
@@ -251,15 +251,15 @@ void AudioFileReader::openInput(const InputSpec& spec) {
   if (S_ISDIR(status.st_mode)) throw CliError(kExitIo, where + ": input is a directory");
   const bool regular = S_ISREG(status.st_mode);
   if (regular && status.st_size == 0) throw CliError(kExitIo, where + ": input file is empty");
-  if (spec.isRaw()) {
-    info_.samplerate = static_cast<int>(spec.rate);
-    info_.channels = static_cast<int>(spec.channels);
+  if (origin.isRaw()) {
+    info_.samplerate = static_cast<int>(origin.rate);
+    info_.channels = static_cast<int>(origin.channels);
     info_.format = SF_FORMAT_RAW | SF_ENDIAN_LITTLE |
-                   findEncoding(ValueParser::lowercase(spec.encoding))->subtype;
+                   findEncoding(ValueParser::lowercase(origin.encoding))->subtype;
     if (!sf_format_check(&info_)) {
-      throw CliError(kExitUsage, where + ": raw input cannot be read as " + spec.encoding + " at " +
-                                     std::to_string(spec.rate) + " Hz with " +
-                                     std::to_string(spec.channels) + " channels");
+      throw CliError(kExitUsage, where + ": raw input cannot be read as " + origin.encoding +
+                                     " at " + std::to_string(origin.rate) + " Hz with " +
+                                     std::to_string(origin.channels) + " channels");
     }
   }
   if (standardInput) {
@@ -286,14 +286,14 @@ void AudioFileReader::openInput(const InputSpec& spec) {
     file_ = nullptr;
     throw CliError(kExitIo, where + ": audio file has no channels or no sample rate");
   }
-  const std::string typeName = ValueParser::lowercase(spec.type);
+  const std::string typeName = ValueParser::lowercase(origin.type);
   const Container* expected = typeName.empty() ? nullptr : findContainer(typeName);
   if (expected != nullptr && expected->type != containerOf(info_.format)) {
     const std::string found = describeContainer(info_.format);
     sf_close(file_);
     file_ = nullptr;
     throw CliError(kExitIo, where + ": is " + found + ", not " + expected->description +
-                                " (--input-type " + spec.type + ")");
+                                " (--input-type " + origin.type + ")");
   }
   // libsndfile normalises PCM to [-1, 1]; float files pass through unscaled.
   sf_command(file_, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);

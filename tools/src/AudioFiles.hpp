@@ -61,7 +61,7 @@ struct Quantisation {
 
 // Where the audio comes from and, for headerless raw samples, what they are.
 // The fields follow --input-type, --rate, --channels and --input-encoding.
-struct InputSpec {
+struct InputSource {
   std::string path;  // "-" is standard input
   // "" tells the type by content (or raw for a .raw name); else one of wav,
   // flac, aiff/aif, aifc, ogg, au/snd, raw.
@@ -86,9 +86,9 @@ class AudioFileReader {
   // Opens `path`; fails for a missing, empty or non-audio file. A data chunk
   // cut short is read as far as it goes (see warning()).
   explicit AudioFileReader(const std::string& path);
-  // Opens the input `spec` names (validated first): a file, a FIFO or standard
+  // Opens the input `origin` names (validated first): a file, a FIFO or standard
   // input, as raw samples or by its header.
-  explicit AudioFileReader(const InputSpec& spec);
+  explicit AudioFileReader(const InputSource& origin);
   ~AudioFileReader();
   AudioFileReader(const AudioFileReader&) = delete;
   AudioFileReader& operator=(const AudioFileReader&) = delete;
@@ -118,7 +118,7 @@ class AudioFileReader {
   std::uint64_t read(float* interleaved, std::uint64_t count);
 
  private:
-  void openInput(const InputSpec& spec);
+  void openInput(const InputSource& origin);
   void noteShortData();
 
   std::string path_;
