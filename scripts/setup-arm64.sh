@@ -8,33 +8,14 @@
 # Safe to run repeatedly: only packages that are missing are installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
 
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
-export DEBIAN_FRONTEND=noninteractive
-
-updated=0
+# A new architecture's package lists come with the update setup.sh makes
+# before installing what is missing.
 if ! dpkg --print-foreign-architectures | grep -qx arm64; then
   echo "setup-arm64: adding the arm64 architecture"
-  $SUDO dpkg --add-architecture arm64
-  $SUDO apt-get update -q
-  updated=1
+  if [ "$(id -u)" -eq 0 ]; then dpkg --add-architecture arm64; else sudo dpkg --add-architecture arm64; fi
 fi
-
-packages=(
-  crossbuild-essential-arm64 binutils-aarch64-linux-gnu qemu-user
-  libc6:arm64 libstdc++6:arm64
+./scripts/setup.sh \
+  crossbuild-essential-arm64 binutils-aarch64-linux-gnu qemu-user \
+  libc6:arm64 libstdc++6:arm64 \
   libgtest-dev:arm64 libgmock-dev:arm64 libhwy-dev:arm64 libsndfile1-dev:arm64 lv2-dev:arm64
-)
-
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-
-if [ "${#missing[@]}" -gt 0 ]; then
-  echo "setup-arm64: installing ${missing[*]}"
-  [ "$updated" = 1 ] || $SUDO apt-get update -q
-  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi

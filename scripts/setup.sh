@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Installs what building, testing and running the project needs on Debian 12.
+# Installs what building, testing and running the project needs on Debian 12,
+# and any further packages named as arguments.
 # Safe to run repeatedly: only packages that are missing are installed.
+#
+#   scripts/setup.sh [PACKAGE ...]
 set -euo pipefail
 
 packages=(
@@ -12,6 +15,7 @@ packages=(
   sox gnuplot-nox
   python3-dev python3-venv python3-setuptools python3-pybind11 python3-numpy python3-soundfile python3-distributed python3-pytest
   lv2-dev ladspa-sdk lilv-utils sordi ecasound lv2file
+  "$@"
 )
 
 missing=()

@@ -38,10 +38,7 @@ struct LFO::Chunk {
   // Reads the parameters once for the chunk, where step() reads them for
   // every value: the same values for any change made between two chunks.
   Chunk(LFO& oscillator, int rate, float* values) noexcept : lfo(oscillator), out(values) {
-    if (rate != lfo.sampleRate) {
-      lfo.sampleRate = rate;
-      lfo.inverseSampleRate = rate > 0 ? static_cast<float>(1.0 / rate) : 0.0f;
-    }
+    lfo.useRate(rate);
     shift = static_cast<double>(lfo.phaseOffset.load());
     increment = lfo.frequency.load() * lfo.inverseSampleRate;
     amplitude = lfo.amplitude.load();
@@ -60,11 +57,8 @@ struct LFO::Chunk {
   // The angle of the current phase, as step() forms it, then one step on.
   template <bool kChecked>
   void advance(unsigned int i) noexcept {
-    out[i] = static_cast<float>(shift + static_cast<double>(phase) * detail::kTwoPi);
-    float next = increment + phase;
-    if (next >= 1.0f) next -= 1.0f;
-    if (kChecked && !(std::fabs(next) <= detail::kPhaseLimit)) next = 0.0f;
-    phase = next;
+    out[i] = detail::angleOf(shift, phase);
+    phase = detail::nextPhase<kChecked>(increment, phase);
   }
 
   // Turns the chunk's angles into values and keeps the phase.

@@ -32,22 +32,41 @@ struct LFOAccess {
   }
 };
 
+namespace detail {
+
+// The oscillator's angle in radians at `phase` cycles: formed in double,
+// rounded to float once.
+inline float angleOf(double phaseOffset, float phase) noexcept {
+  return static_cast<float>(phaseOffset + static_cast<double>(phase) * kTwoPi);
+}
+
+// The phase one step of `increment` cycles on from `phase`, wrapped into
+// [0, 1). kChecked: a non-finite or runaway phase would stay so for good, so
+// it starts again at 0 and the oscillator recovers once a sane frequency is
+// set; a caller that has bounded the phase may leave the check out.
+template <bool kChecked = true>
+inline float nextPhase(float increment, float phase) noexcept {
+  float next = increment + phase;
+  if (next >= 1.0f) next -= 1.0f;
+  if (kChecked && !(std::fabs(next) <= kPhaseLimit)) next = 0.0f;
+  return next;
+}
+
+}  // namespace detail
+
+inline void LFO::useRate(int rate) noexcept {
+  if (rate == sampleRate) return;
+  sampleRate = rate;
+  inverseSampleRate = rate > 0 ? static_cast<float>(1.0 / rate) : 0.0f;
+}
+
 inline float LFO::step(int rate) noexcept {
-  if (rate != sampleRate) {
-    sampleRate = rate;
-    inverseSampleRate = rate > 0 ? static_cast<float>(1.0 / rate) : 0.0f;
-  }
+  useRate(rate);
   const float currentOffset = offset.load();
   const float currentAmplitude = amplitude.load();
-  const float angle = static_cast<float>(static_cast<double>(phaseOffset.load()) +
-                                         static_cast<double>(phase) * detail::kTwoPi);
+  const float angle = detail::angleOf(phaseOffset.load(), phase);
   const float value = std::sin(angle) * currentAmplitude + currentOffset;
-  float next = frequency.load() * inverseSampleRate + phase;
-  if (next >= 1.0f) next -= 1.0f;
-  // A non-finite step would leave the phase NaN or infinite for good; start
-  // again at 0 so the oscillator recovers once a sane frequency is set.
-  if (!(std::fabs(next) <= detail::kPhaseLimit)) next = 0.0f;
-  phase = next;
+  phase = detail::nextPhase(frequency.load() * inverseSampleRate, phase);
   return value;
 }
 

@@ -30,61 +30,61 @@ FxRunner::Outcome FxRunner::interrupt(const std::vector<std::string>& arguments,
   return start(arguments, "", delayMs, signal);
 }
 
-FxRunner::Outcome FxRunner::shell(const std::string& script, const std::string& directory) {
+// Runs `child` in a forked process whose stdout and stderr go to temporary
+// files, then `parent(pid)` (e.g. to signal it), and collects the outcome.
+template <typename Child, typename Parent>
+static FxRunner::Outcome captured(Child child, Parent parent) {
   char outPath[] = "/tmp/quorvel-fx-test-out-XXXXXX";
   char errPath[] = "/tmp/quorvel-fx-test-err-XXXXXX";
   const int out = mkstemp(outPath);
   const int err = mkstemp(errPath);
-  const pid_t child = fork();
-  if (child == 0) {
+  const pid_t pid = fork();
+  if (pid == 0) {
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
-    if (chdir(directory.c_str()) != 0) _exit(127);
-    setenv("FX", QUORVEL_FX_BINARY, 1);
-    execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
+    child();
     _exit(127);
   }
+  parent(pid);
   int status = 0;
-  waitpid(child, &status, 0);
+  waitpid(pid, &status, 0);
   close(out);
   close(err);
-  Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(outPath), slurp(errPath)};
+  FxRunner::Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(outPath),
+                            slurp(errPath)};
   unlink(outPath);
   unlink(errPath);
   return outcome;
 }
 
+FxRunner::Outcome FxRunner::shell(const std::string& script, const std::string& directory) {
+  return captured(
+      [&] {
+        if (chdir(directory.c_str()) != 0) return;
+        setenv("FX", QUORVEL_FX_BINARY, 1);
+        execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
+      },
+      [](pid_t) {});
+}
+
 FxRunner::Outcome FxRunner::start(const std::vector<std::string>& arguments,
                                   const std::string& path, int interruptAfterMs, int signal) {
-  char outPath[] = "/tmp/quorvel-fx-test-out-XXXXXX";
-  char errPath[] = "/tmp/quorvel-fx-test-err-XXXXXX";
-  const int out = mkstemp(outPath);
-  const int err = mkstemp(errPath);
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(out, STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
-    const int devnull = open("/dev/null", O_RDONLY);
-    dup2(devnull, STDIN_FILENO);
-    if (!path.empty()) setenv("PATH", path.c_str(), 1);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(QUORVEL_FX_BINARY));
-    for (const std::string& argument : arguments)
-      argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    execv(QUORVEL_FX_BINARY, argv.data());
-    _exit(127);
-  }
-  if (interruptAfterMs >= 0) {
-    usleep(static_cast<useconds_t>(interruptAfterMs) * 1000);
-    kill(child, signal);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  close(out);
-  close(err);
-  Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(outPath), slurp(errPath)};
-  unlink(outPath);
-  unlink(errPath);
-  return outcome;
+  return captured(
+      [&] {
+        const int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, STDIN_FILENO);
+        if (!path.empty()) setenv("PATH", path.c_str(), 1);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(QUORVEL_FX_BINARY));
+        for (const std::string& argument : arguments) {
+          argv.push_back(const_cast<char*>(argument.c_str()));
+        }
+        argv.push_back(nullptr);
+        execv(QUORVEL_FX_BINARY, argv.data());
+      },
+      [&](pid_t pid) {
+        if (interruptAfterMs < 0) return;
+        usleep(static_cast<useconds_t>(interruptAfterMs) * 1000);
+        kill(pid, signal);
+      });
 }

@@ -51,6 +51,8 @@ class QUORVEL_DSP_API LFO {
   // process(), for the core's own processors: defined in a source-private
   // header, so that it inlines there and is compiled only with the library.
   inline float step(int sampleRate) noexcept;
+  // Takes `sampleRate` as the rate of the next steps (source-private header).
+  inline void useRate(int sampleRate) noexcept;
   // `count` consecutive values of step(sampleRate) into `out`, the sines of
   // the chunk computed as one block.
   void fill(int sampleRate, float* out, unsigned int count) noexcept;
