@@ -11,8 +11,6 @@ namespace {
 // filtering.
 constexpr float kFixedDelay = 1002.0f;
 
-const EffectInfo kInfo{"Chorus", "Chorus", "Applies a chorus effect to the input audio signal."};
-
 double widthLimit(unsigned int sampleRate) noexcept {
   return SweptDelay::maxSweepWidth(kFixedDelay, sampleRate);
 }
@@ -21,6 +19,10 @@ const std::array<Parameter, 3> kParameters =
     detail::sweptParameters("Enable or disable the chorus effect.", 0.025, 0.2, &widthLimit);
 
 ParameterTable table() noexcept { return {kParameters.data(), kParameters.size()}; }
+
+// A swept effect is heard on one or two channels, as a host node takes them.
+const EffectInfo kInfo{"Chorus", "Chorus", "Applies a chorus effect to the input audio signal.",
+                       1,        2,        &table};
 
 const SweptDelay::Design kDesign{&kInfo,
                                  &table,

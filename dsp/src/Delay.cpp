@@ -12,7 +12,10 @@ namespace quorvel::audio {
 
 namespace {
 
-const EffectInfo kInfo{"Delay", "Delay", "Applies a delay effect to the input audio signal."};
+// Each channel has a line of its own, so any number of channels can pass.
+const EffectInfo kInfo{
+    "Delay", "Delay",          "Applies a delay effect to the input audio signal.",
+    1,       kMaximumChannels, &Delay::parameterTable};
 
 // A delay of 0 ms bypasses the effect, so the range starts there.
 const std::array<Parameter, 5> kParameters =

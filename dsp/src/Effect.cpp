@@ -74,6 +74,14 @@ std::vector<const EffectInfo*> effectTypes() {
           &Flanger::typeInfo(), &Chorus::typeInfo()};
 }
 
+const EffectInfo* findEffectType(std::string_view name) noexcept {
+  for (const EffectInfo* info : {&Delay::typeInfo(), &PingPongDelay::typeInfo(),
+                                 &Vibrato::typeInfo(), &Flanger::typeInfo(), &Chorus::typeInfo()}) {
+    if (sameName(name, info->name)) return info;
+  }
+  return nullptr;
+}
+
 std::unique_ptr<Effect> makeEffect(std::string_view name, unsigned int channels) {
   if (sameName(name, Delay::typeInfo().name)) return std::make_unique<Delay>(channels);
   if (sameName(name, PingPongDelay::typeInfo().name)) return std::make_unique<PingPongDelay>();

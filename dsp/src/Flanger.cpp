@@ -11,8 +11,6 @@ namespace {
 // below 1, so every recirculation decays.
 constexpr float kFixedDelay = 2.0f;
 
-const EffectInfo kInfo{"Flanger", "Flanger", "Applies a flanger effect to the input audio signal."};
-
 double widthLimit(unsigned int sampleRate) noexcept {
   return SweptDelay::maxSweepWidth(kFixedDelay, sampleRate);
 }
@@ -21,6 +19,10 @@ const std::array<Parameter, 3> kParameters =
     detail::sweptParameters("Enable or disable the flanger effect.", 0.005, 0.4, &widthLimit);
 
 ParameterTable table() noexcept { return {kParameters.data(), kParameters.size()}; }
+
+// A swept effect is heard on one or two channels, as a host node takes them.
+const EffectInfo kInfo{"Flanger", "Flanger", "Applies a flanger effect to the input audio signal.",
+                       1,         2,         &table};
 
 const SweptDelay::Design kDesign{&kInfo,
                                  &table,

@@ -14,8 +14,13 @@ namespace quorvel::audio {
 
 namespace {
 
-const EffectInfo kInfo{"PingPongDelay", "Ping Pong Delay",
-                       "Applies a ping pong delay effect to the input audio signal."};
+// Stereo by nature: each channel's echo comes back in the other.
+const EffectInfo kInfo{"PingPongDelay",
+                       "Ping Pong Delay",
+                       "Applies a ping pong delay effect to the input audio signal.",
+                       2,
+                       2,
+                       &PingPongDelay::parameterTable};
 
 // The shortest delay the host schema publishes is 1 ms.
 const std::array<Parameter, 5> kParameters =

@@ -11,8 +11,6 @@ namespace {
 // shallowest point of the sweep is the previous input sample.
 constexpr float kFixedDelay = 1.0f;
 
-const EffectInfo kInfo{"Vibrato", "Vibrato", "Applies a vibrato effect to the input audio signal."};
-
 double widthLimit(unsigned int sampleRate) noexcept {
   return SweptDelay::maxSweepWidth(kFixedDelay, sampleRate);
 }
@@ -21,6 +19,10 @@ const std::array<Parameter, 3> kParameters =
     detail::sweptParameters("Enable or disable the vibrato effect.", 0.01, 4.0, &widthLimit);
 
 ParameterTable table() noexcept { return {kParameters.data(), kParameters.size()}; }
+
+// A swept effect is heard on one or two channels, as a host node takes them.
+const EffectInfo kInfo{"Vibrato", "Vibrato", "Applies a vibrato effect to the input audio signal.",
+                       1,         2,         &table};
 
 const SweptDelay::Design kDesign{&kInfo,
                                  &table,

@@ -14,6 +14,9 @@ namespace quorvel::audio {
 // one second at 48 kHz.
 inline constexpr int kDelayLineLength = 48000;
 
+// Most channels an effect keeps state for: a delay line of 187.5 KiB each.
+inline constexpr unsigned int kMaximumChannels = 256;
+
 // What a host or a user sees of an effect type.
 struct EffectInfo {
   // Type name, e.g. "PingPongDelay".
@@ -22,6 +25,12 @@ struct EffectInfo {
   std::string_view displayName;
   // One sentence for users.
   std::string_view description;
+  // The fewest and the most channels the effect takes: 2 and 2 for an
+  // effect that is stereo by nature.
+  unsigned int minimumChannels;
+  unsigned int maximumChannels;
+  // The effect's parameter table, read without making an effect.
+  ParameterTable (*parameters)() noexcept;
 };
 
 // The control side of an effect: its parameters, readable and settable from
@@ -100,5 +109,7 @@ QUORVEL_DSP_API std::vector<const EffectInfo*> effectTypes();
 // `channels` channels (the ping-pong delay is always stereo); nullptr for an
 // unknown name.
 QUORVEL_DSP_API std::unique_ptr<Effect> makeEffect(std::string_view name, unsigned int channels);
+// The effect type called `name` (as EffectInfo::name, any case), or nullptr.
+QUORVEL_DSP_API const EffectInfo* findEffectType(std::string_view name) noexcept;
 
 }  // namespace quorvel::audio

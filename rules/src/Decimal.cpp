@@ -1,0 +1,93 @@
+#include "Decimal.hpp"
+
+#include <cerrno>
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+namespace quorvel::rules::detail {
+
+namespace {
+
+// The C library's conversions follow LC_NUMERIC; the point is swapped for
+// the locale's own before reading and back after writing. Only used where
+// the standard library has no floating-point <charconv>.
+char localePoint() {
+  const char* point = std::localeconv()->decimal_point;
+  return point != nullptr && point[0] != '\0' ? point[0] : '.';
+}
+
+[[maybe_unused]] std::string written(const char* format, int digits, double number) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, digits, number);
+  std::string out(text);
+  const char point = localePoint();
+  for (char& c : out) {
+    if (c == point) c = '.';
+  }
+  return out;
+}
+
+}  // namespace
+
+double readDecimal(const std::string& text) {
+#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L
+  double value = 0.0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error == std::errc::result_out_of_range) {
+    // Too large is infinite; too small rounds to zero.
+    const std::size_t e = text.find_first_of("eE");
+    const bool tiny = e != std::string::npos && text[e + 1] == '-';
+    const bool negative = !text.empty() && text[0] == '-';
+    if (tiny) return negative ? -0.0 : 0.0;
+    return negative ? -std::numeric_limits<double>::infinity()
+                    : std::numeric_limits<double>::infinity();
+  }
+  static_cast<void>(end);
+  return value;
+#else
+  std::string local = text;
+  const char point = localePoint();
+  for (char& c : local) {
+    if (c == '.') c = point;
+  }
+  return std::strtod(local.c_str(), nullptr);
+#endif
+}
+
+std::string shortestDouble(double number) {
+  if (std::isnan(number)) return "nan";
+  if (std::isinf(number)) return number > 0 ? "inf" : "-inf";
+#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L
+  char text[64];
+  const auto end = std::to_chars(text, text + sizeof text, number).ptr;
+  return std::string(text, end);
+#else
+  for (int digits = 1; digits < 17; ++digits) {
+    const std::string text = written("%.*g", digits, number);
+    if (readDecimal(text) == number) return text;
+  }
+  return written("%.*g", 17, number);
+#endif
+}
+
+std::string shortestFloat(float number) {
+  if (std::isnan(number)) return "nan";
+  if (std::isinf(number)) return number > 0 ? "inf" : "-inf";
+#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L
+  char text[64];
+  const auto end = std::to_chars(text, text + sizeof text, number).ptr;
+  return std::string(text, end);
+#else
+  for (int digits = 1; digits < 9; ++digits) {
+    const std::string text = written("%.*g", digits, static_cast<double>(number));
+    if (static_cast<float>(readDecimal(text)) == number) return text;
+  }
+  return written("%.*g", 9, static_cast<double>(number));
+#endif
+}
+
+}  // namespace quorvel::rules::detail
