@@ -87,7 +87,7 @@ TEST_F(ErrorTest, ValuesAreParsedStrictly) {
       {"Delay", "delayMs=12.5"},        {"Delay", "delayMs=1001"},
       {"Delay", "delayMs=99999999999"}, {"Delay", "enabled=maybe"},
       {"Delay", "dryMix=0.5x"},         {"Delay", "feedbackLevel=1.5"},
-      {"Chorus", "frequency=nan"},      {"Vibrato", "sweepWidth= 0.01"},
+      {"Chorus", "frequency=nan"},      {"Vibrato", "sweepWidth=0x0.01"},
       {"PingPongDelay", "delayMs=0"},   {"PingPongDelay", "wetMix=-0.1"},
   };
   for (const auto& chain : bad) {
@@ -108,14 +108,14 @@ TEST_F(ErrorTest, BadOptions) {
   expectFailure({"--bogus", stereo, output, "Delay"}, kUsage, "--bogus");
 }
 
-TEST_F(ErrorTest, ChannelLayoutsTheNodesRefuse) {
+TEST_F(ErrorTest, ChannelLayoutsTheEffectsRefuse) {
   const std::string mono = dir.file("mono.wav");
   SoundFiles::write(mono, SoundFiles::testSignal(1, 48000, 0.2));
   expectFailure({mono, output, "Delay", "PingPongDelay"}, kProcessing, "PingPongDelay");
 
   const std::string surround = dir.file("surround.wav");
   SoundFiles::write(surround, SoundFiles::testSignal(6, 48000, 0.2));
-  expectFailure({surround, output, "Chorus"}, kProcessing, "6 channels");
+  expectFailure({surround, output, "Chorus"}, kProcessing, "the input has 6");
 
   // A delay line holds one second at 48 kHz: 800 ms does not fit at 96 kHz.
   const std::string fast = dir.file("fast.wav");

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cfloat>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -25,6 +26,7 @@
 #include "EffectCatalog.hpp"
 #include "Levels.hpp"
 #include "TerminalOutput.hpp"
+#include "quorvel/rules/Inputs.hpp"
 
 namespace quorvelfx {
 namespace {
@@ -175,13 +177,7 @@ void processFile(const Settings& settings, const EffectCatalog& catalog, bool sh
   std::unique_ptr<EffectChain> chain;
   {
     std::lock_guard<std::mutex> lock(chainCreation);
-    try {
-      chain = std::make_unique<EffectChain>(catalog, settings.requests);
-    } catch (const CliError& refused) {
-      // A mistake in a chain file is reported with the file's name.
-      if (settings.chainFile.empty()) throw;
-      throw CliError(refused.code(), settings.chainFile + ": " + refused.what());
-    }
+    chain = std::make_unique<EffectChain>(catalog, settings.requests);
   }
   result.chain = chainText(*chain);
 
@@ -192,12 +188,6 @@ void processFile(const Settings& settings, const EffectCatalog& catalog, bool sh
   const unsigned int channels = reader.channels();
   const unsigned int sampleRate = reader.sampleRate();
   result.sampleRate = sampleRate;
-  if (channels > 2) {
-    throw CliError(kExitProcessing,
-                   result.job.input + ": has " + std::to_string(channels) +
-                       " channels; the effects take mono or stereo input (mix down first, "
-                       "e.g. 'sox in.wav -c 2 stereo.wav')");
-  }
   try {
     chain->prepare(sampleRate, channels, settings.block);
   } catch (const CliError& refused) {
@@ -365,7 +355,7 @@ Settings settingsFrom(const ApplyOptions& options, const std::vector<std::string
   settings.input.encoding = options.inputEncoding;
   if (!options.rate.empty()) {
     settings.input.rate = parsed("--rate", options.rate, [](const std::string& text) {
-      return ValueParser::parseUnsigned(text, 1, 1000000);
+      return quorvel::rules::checkedRate(ValueParser::parseDouble(text, -DBL_MAX, DBL_MAX));
     });
   }
   if (!options.channels.empty()) {

@@ -8,7 +8,9 @@
 #include <mutex>
 #include <optional>
 #include <quorvel/AudioBusFormat.hpp>
+#include <quorvel/audio/Effect.hpp>
 #include <quorvel/nodes/EffectControls.hpp>
+#include <quorvel/rules/Inputs.hpp>
 #include <stdexcept>
 #include <thread>
 
@@ -22,25 +24,16 @@ std::vector<EffectRequest> ChainArguments::parse(const std::vector<std::string>&
     const std::size_t equals = word.find('=');
     if (equals == std::string::npos) {
       if (word.empty()) throw CliError(kExitUsage, "empty effect name");
-      chain.push_back(EffectRequest{word, {}});
+      chain.push_back(EffectRequest{word, {}, ""});
       continue;
     }
-    const std::string name = word.substr(0, equals);
-    const std::string value = word.substr(equals + 1);
     if (chain.empty()) {
       throw CliError(kExitUsage, "'" + word + "': a setting must follow an effect name");
     }
     EffectRequest& effect = chain.back();
-    if (name.empty()) throw CliError(kExitUsage, effect.typeName + ": '" + word + "' has no name");
-    if (value.empty()) {
-      throw CliError(kExitUsage, effect.typeName + ": " + name + " has no value");
-    }
-    for (const auto& setting : effect.settings) {
-      if (setting.first == name) {
-        throw CliError(kExitUsage, effect.typeName + ": " + name + " is given twice");
-      }
-    }
-    effect.settings.emplace_back(name, value);
+    if (equals == 0) throw CliError(kExitUsage, effect.type + ": '" + word + "' has no name");
+    effect.settings.push_back(
+        quorvel::rules::Setting{word.substr(0, equals), word.substr(equals + 1)});
   }
   if (chain.empty()) throw CliError(kExitUsage, "no effect given");
   return chain;
@@ -49,61 +42,60 @@ std::vector<EffectRequest> ChainArguments::parse(const std::vector<std::string>&
 namespace {
 
 namespace fx = quorvel::extensions::audioeffects;
+namespace rules = quorvel::rules;
 
-std::string parameterNames(const EffectType& type) {
-  std::string text;
-  for (const EffectParameter& parameter : type.parameters()) {
-    if (!text.empty()) text += ", ";
-    text += parameter.key;
-  }
-  return text.empty() ? "it has none" : "known: " + text;
-}
-
-// A limit as users type values: whole milliseconds, seconds to the
-// millisecond; both rounded down so that the value shown does fit.
-std::string limitText(const EffectParameter& parameter, double limit) {
-  char text[64];
-  if (parameter.unit == "s") {
-    std::snprintf(text, sizeof text, "%.3f", std::floor(limit * 1000.0) / 1000.0);
-  } else if (parameter.unit == "ms" || parameter.type == quorvel::audio::ParameterType::Integer) {
-    std::snprintf(text, sizeof text, "%.0f", std::floor(limit));
-  } else {
-    std::snprintf(text, sizeof text, "%g", limit);
-  }
-  return parameter.unit.empty() ? text : text + (" " + parameter.unit);
+quorvel::audio::EffectControls& controlsOf(quorvel::Node& node) {
+  quorvel::audio::EffectControls* controls = fx::effectControls(node);
+  if (controls == nullptr) throw CliError(kExitInternal, "a node without effect controls");
+  return *controls;
 }
 
 }  // namespace
 
 EffectChain::EffectChain(const EffectCatalog& catalog, const std::vector<EffectRequest>& requests) {
   for (const EffectRequest& request : requests) {
-    const EffectType& type = catalog.find(request.typeName);
-    std::unique_ptr<quorvel::Node> node = type.create();
-    auto* processor = dynamic_cast<quorvel::SingleBusAudioProcessorNode*>(node.get());
-    if (processor == nullptr) {
-      throw CliError(kExitUsage, type.shortName() + ": not a single-bus audio effect");
+    Stage stage;
+    try {
+      stage.settings = rules::resolve(request);
+    } catch (const rules::RuleError& refused) {
+      throw CliError(kExitUsage, refused.what());
     }
-    for (const auto& [name, text] : request.settings) {
-      const EffectParameter* parameter = type.findParameter(name);
-      if (parameter == nullptr) {
-        throw CliError(kExitUsage, type.shortName() + ": unknown parameter '" + name + "' (" +
-                                       parameterNames(type) + ")");
-      }
-      double value = 0.0;
-      try {
-        value = parameter->parse(text);
-      } catch (const std::invalid_argument& bad) {
-        throw CliError(kExitUsage,
-                       type.shortName() + ": " + parameter->key + "=" + text + ": " + bad.what());
-      }
-      type.set(*node, *parameter, value);
-    }
-    stages_.push_back(Stage{&type, std::move(node), processor});
+    stage.type = &catalog.find(std::string(stage.settings.type->name));
+    stage.nodes.push_back(createNode(stage));
+    stages_.push_back(std::move(stage));
   }
+}
+
+// A node of the stage's type with the stage's settings.
+std::unique_ptr<quorvel::Node> EffectChain::createNode(const Stage& stage) const {
+  const EffectType& type = *stage.type;
+  std::unique_ptr<quorvel::Node> node = type.create();
+  if (dynamic_cast<quorvel::SingleBusAudioProcessorNode*>(node.get()) == nullptr) {
+    throw CliError(kExitUsage, type.shortName() + ": not a single-bus audio effect");
+  }
+  for (const auto& [entry, value] : stage.settings.values) {
+    type.set(*node, *type.findParameter(std::string(entry->key)), value);
+  }
+  return node;
 }
 
 void EffectChain::prepare(unsigned int sampleRate, unsigned int channels,
                           unsigned int blockFrames) {
+  try {
+    rules::checkedRate(sampleRate);
+    for (const Stage& stage : stages_) rules::checkChannels(*stage.settings.type, channels);
+  } catch (const rules::RuleError& refused) {
+    throw CliError(kExitProcessing, refused.what());
+  }
+  // The effects hold a too-long delay to their line without a word, which
+  // would give a different effect than asked for; refuse it instead.
+  for (const Stage& stage : stages_) {
+    try {
+      rules::checkFits(controlsOf(*stage.nodes.front()), sampleRate);
+    } catch (const rules::RuleError& refused) {
+      throw CliError(kExitUsage, refused.what());
+    }
+  }
   sampleRate_ = sampleRate;
   channels_ = channels;
   blockFrames_ = blockFrames;
@@ -114,68 +106,64 @@ void EffectChain::prepare(unsigned int sampleRate, unsigned int channels,
         std::make_unique<quorvel::AudioBuffer<float>>(channels, blockFrames, sampleRate));
   }
   for (auto& buffer : buffers_) buses_.emplace_back(*buffer);
-  checkDelayLines();
+  for (std::size_t i = 0; i < stages_.size(); ++i) split(stages_[i], i);
   negotiate(blockFrames);
 }
 
-// The effects hold a too-long delay to their line without a word, which
-// would give a different effect than asked for; refuse it instead.
-void EffectChain::checkDelayLines() const {
-  for (const Stage& stage : stages_) {
-    const quorvel::audio::EffectControls* controls = fx::effectControls(*stage.node);
-    if (controls == nullptr) continue;
-    // A bypassed effect copies its input through and reads no line.
-    if (controls->isBypassed()) continue;
-    const EffectType& type = *stage.type;
-    for (const EffectParameter& parameter : type.parameters()) {
-      if (!parameter.rateBound) continue;
-      const std::optional<double> value = controls->get(parameter.key);
-      const std::optional<double> limit = controls->maximumAt(parameter.key, sampleRate_);
-      if (!value || !limit || *value <= *limit) continue;
-      throw CliError(kExitUsage, type.shortName() + ": " + parameter.key + "=" +
-                                     parameter.format(*value) + " does not fit the delay line at " +
-                                     std::to_string(sampleRate_) + " Hz (at most " +
-                                     limitText(parameter, *limit) + ")");
-    }
+// Gives stage `index` one node per group of channels that one node has
+// state for, each on views of its own channels of the buffers around it.
+// The echoes of one channel never reach another, so the groups together
+// give the samples one effect with state for every channel would.
+void EffectChain::split(Stage& stage, std::size_t index) {
+  const auto* effect = dynamic_cast<const quorvel::audio::Effect*>(&controlsOf(*stage.nodes[0]));
+  const unsigned int width = effect != nullptr ? std::max(1u, effect->getNumChannels()) : channels_;
+  const unsigned int groups = channels_ <= width ? 1 : (channels_ + width - 1) / width;
+  while (stage.nodes.size() < groups) stage.nodes.push_back(createNode(stage));
+  stage.nodes.resize(groups);
+  stage.processors.clear();
+  stage.views.clear();
+  stage.buses.clear();
+  if (groups == 1) {
+    stage.processors.push_back(
+        dynamic_cast<quorvel::SingleBusAudioProcessorNode*>(stage.nodes[0].get()));
+    return;
   }
+  for (unsigned int g = 0; g < groups; ++g) {
+    const unsigned int first = g * width;
+    const unsigned int count = std::min(width, channels_ - first);
+    for (quorvel::AudioBuffer<float>* buffer : {buffers_[index].get(), buffers_[index + 1].get()}) {
+      std::vector<float*> rows;
+      for (unsigned int c = first; c < first + count; ++c) rows.push_back(buffer->getChannel(c));
+      stage.views.push_back(std::make_unique<quorvel::AudioBuffer<float>>(
+          rows.data(), count, blockFrames_, sampleRate_));
+    }
+    stage.processors.push_back(
+        dynamic_cast<quorvel::SingleBusAudioProcessorNode*>(stage.nodes[g].get()));
+  }
+  for (auto& view : stage.views) stage.buses.emplace_back(*view);
 }
 
 std::uint64_t EffectChain::tailFrames(unsigned int sampleRate) const {
-  const double longest = kMaximumTailSeconds * sampleRate;
-  double total = 0.0;
-  for (const Stage& stage : stages_) {
-    const quorvel::audio::EffectControls* controls = fx::effectControls(*stage.node);
-    // What the effect's latency holds back comes out only after the input ends.
-    if (controls != nullptr) {
-      total += controls->latencySamples(sampleRate) + controls->tailSamples(sampleRate, kTailLevel);
-    }
-  }
-  // An effect that never decays says so with infinity.
-  if (!(total < longest)) total = longest;
-  return static_cast<std::uint64_t>(std::ceil(std::max(total, 0.0)));
+  std::vector<const quorvel::audio::EffectControls*> controls;
+  for (const Stage& stage : stages_) controls.push_back(&controlsOf(*stage.nodes.front()));
+  return rules::tailFrames(controls, sampleRate);
 }
 
 void EffectChain::negotiate(unsigned int frames) {
   for (auto& buffer : buffers_) buffer->setNumberOfFrames(frames);
-  for (const Stage& stage : stages_) {
-    quorvel::AudioBusFormat in(sampleRate_, channels_, frames);
-    quorvel::AudioBusFormat out(sampleRate_, channels_, frames);
-    if (!stage.processor->setBusFormat(in, out)) {
-      // The node is refused anyway, so asking whether stereo would do is harmless.
-      quorvel::AudioBusFormat stereoIn(sampleRate_, 2, frames);
-      quorvel::AudioBusFormat stereoOut(sampleRate_, 2, frames);
-      if (channels_ == 1 && stage.processor->setBusFormat(stereoIn, stereoOut)) {
-        throw CliError(kExitProcessing,
-                       stage.type->shortName() +
-                           ": needs two channels and the input is mono; make a stereo copy "
-                           "first, e.g. 'sox in.wav -c 2 stereo.wav'");
+  for (Stage& stage : stages_) {
+    for (auto& view : stage.views) view->setNumberOfFrames(frames);
+    for (std::size_t n = 0; n < stage.processors.size(); ++n) {
+      const unsigned int channels =
+          stage.views.empty() ? channels_ : stage.views[2 * n]->getNumberOfChannels();
+      quorvel::AudioBusFormat in(sampleRate_, channels, frames);
+      quorvel::AudioBusFormat out(sampleRate_, channels, frames);
+      if (!stage.processors[n]->setBusFormat(in, out)) {
+        throw CliError(kExitProcessing, stage.type->shortName() + ": does not accept " +
+                                            std::to_string(channels) + " channel(s) at " +
+                                            std::to_string(sampleRate_) + " Hz in blocks of " +
+                                            std::to_string(frames) + " frames");
       }
-      const std::string layout = channels_ == 1   ? "mono"
-                                 : channels_ == 2 ? "stereo"
-                                                  : std::to_string(channels_) + "-channel";
-      throw CliError(kExitProcessing, stage.type->shortName() + ": does not accept " + layout +
-                                          " audio at " + std::to_string(sampleRate_) +
-                                          " Hz in blocks of " + std::to_string(frames) + " frames");
     }
   }
   negotiatedFrames_ = frames;
@@ -185,8 +173,13 @@ const quorvel::AudioBuffer<float>& EffectChain::process(unsigned int frames) {
   if (frames > blockFrames_) throw std::logic_error("block longer than prepared");
   if (frames != negotiatedFrames_) negotiate(frames);
   for (std::size_t i = 0; i < stages_.size(); ++i) {
-    if (!stages_[i].processor->process(buses_[i], buses_[i + 1])) {
-      throw CliError(kExitProcessing, stages_[i].type->shortName() + ": processing failed");
+    Stage& stage = stages_[i];
+    for (std::size_t n = 0; n < stage.processors.size(); ++n) {
+      quorvel::AudioBus& in = stage.buses.empty() ? buses_[i] : stage.buses[2 * n];
+      quorvel::AudioBus& out = stage.buses.empty() ? buses_[i + 1] : stage.buses[2 * n + 1];
+      if (!stage.processors[n]->process(in, out)) {
+        throw CliError(kExitProcessing, stage.type->shortName() + ": processing failed");
+      }
     }
   }
   return *buffers_.back();

@@ -14,23 +14,19 @@
 
 #include "EffectCatalog.hpp"
 #include "TerminalOutput.hpp"
+#include "quorvel/rules/Chain.hpp"
 
 // A chain of effect nodes from the words the user typed to rendered audio.
 namespace quorvelfx {
 
-// One effect of a chain as the user typed it: a type name and its
-// name=value settings, both still text.
-struct EffectRequest {
-  std::string typeName;
-  std::vector<std::pair<std::string, std::string>> settings;
-};
+using quorvel::rules::EffectRequest;
 
 // Splits the words after INPUT OUTPUT into effects: a word without '=' starts
 // a new effect, a name=value word sets a parameter of the effect before it.
 class ChainArguments {
  public:
-  // The effects in order; throws CliError(kExitUsage) for an empty chain, a
-  // setting before any effect, an empty name or value, or a setting given twice.
+  // The effects in order, values still text; throws CliError(kExitUsage)
+  // for an empty chain, a setting before any effect or a setting without a name.
   static std::vector<EffectRequest> parse(const std::vector<std::string>& words);
 };
 
@@ -39,13 +35,9 @@ class ChainArguments {
 // user's settings; block formats are negotiated with setBusFormat.
 class EffectChain {
  public:
-  // Longest tail tailFrames() ever asks for, in seconds.
-  static constexpr double kMaximumTailSeconds = 10.0;
-  // The level the tail decays to: -60 dB of the input's peak.
-  static constexpr double kTailLevel = 0.001;
-
-  // Creates and configures a node per request; throws CliError(kExitUsage)
-  // for an unknown effect or parameter or a value that does not parse.
+  // Checks every request and creates and configures a node for each;
+  // throws CliError(kExitUsage) with the rules' message for an unknown
+  // effect or parameter or a value the rules refuse.
   EffectChain(const EffectCatalog& catalog, const std::vector<EffectRequest>& requests);
 
   // Number of effects.
@@ -54,10 +46,13 @@ class EffectChain {
   const EffectType& type(std::size_t index) const { return *stages_[index].type; }
 
   // Allocates buffers for blocks of up to `blockFrames` frames and negotiates
-  // the format with every node; throws CliError(kExitProcessing) naming the
-  // effect that refuses it (e.g. a mono input into a stereo-only effect), and
-  // CliError(kExitUsage) when a setting needs more than an enabled effect's
-  // delay line holds at `sampleRate`.
+  // the format with every node; throws CliError(kExitProcessing) with the
+  // rules' message when an effect does not take the rate or the channels
+  // (e.g. a mono input into a stereo-only effect), and CliError(kExitUsage)
+  // when a setting needs more than an enabled effect's delay line holds at
+  // `sampleRate`. An effect that takes more channels than one of the
+  // factory's nodes has state for runs as several nodes side by side, each
+  // on its own channels.
   void prepare(unsigned int sampleRate, unsigned int channels, unsigned int blockFrames);
   // The planar buffer to fill before process(); holds blockFrames frames.
   quorvel::AudioBuffer<float>& input() { return *buffers_.front(); }
@@ -66,18 +61,23 @@ class EffectChain {
   const quorvel::AudioBuffer<float>& process(unsigned int frames);
 
   // Frames of silence after the input until the chain's output has decayed
-  // to kTailLevel at `sampleRate` Hz with the current settings: each
-  // effect's latency and own tail, summed, at most kMaximumTailSeconds.
+  // at `sampleRate` Hz with the current settings, as the rules count them.
   std::uint64_t tailFrames(unsigned int sampleRate) const;
 
  private:
+  // One effect: a node per group of channels, each on views of the
+  // channels it owns in the buffers before and after the effect.
   struct Stage {
     const EffectType* type;
-    std::unique_ptr<quorvel::Node> node;
-    quorvel::SingleBusAudioProcessorNode* processor;
+    quorvel::rules::EffectSettings settings;
+    std::vector<std::unique_ptr<quorvel::Node>> nodes;
+    std::vector<quorvel::SingleBusAudioProcessorNode*> processors;
+    std::vector<std::unique_ptr<quorvel::AudioBuffer<float>>> views;  // in, out per node
+    std::vector<quorvel::AudioBus> buses;                             // in, out per node
   };
+  std::unique_ptr<quorvel::Node> createNode(const Stage& stage) const;
+  void split(Stage& stage, std::size_t index);
   void negotiate(unsigned int frames);
-  void checkDelayLines() const;
 
   std::vector<Stage> stages_;
   std::vector<std::unique_ptr<quorvel::AudioBuffer<float>>> buffers_;

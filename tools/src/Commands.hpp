@@ -42,6 +42,10 @@ int runApply(const ApplyOptions& options);
 int runList(bool json);
 // `describe`: one type's descriptor and parameter table as text or JSON.
 int runDescribe(const std::string& typeName, bool json);
+
+// `chain`: the effects of `words` (as apply takes them) or of `chainFile`,
+// checked, printed as a chain file with every value as the effect stores it.
+int runChain(const std::string& chainFile, const std::vector<std::string>& words);
 // `demo`: the built-in test signal through every registered effect with its
 // defaults; writes the dry and processed WAV files, spectrograms and
 // impulse-response plots into `outputDirectory` (created if missing) and

@@ -585,10 +585,10 @@ void writeWav(const std::string& path, const std::vector<float>& interleaved) {
 
 // Runs `signal` through a fresh one-effect chain of `type` with its defaults,
 // followed by the chain's own tail, so that the last echo has decayed to
-// EffectChain::kTailLevel when the output ends.
+// the rules' tail level when the output ends.
 std::vector<float> render(const EffectCatalog& catalog, const EffectType& type,
                           const std::vector<float>& signal, RenderStats& stats) {
-  EffectChain chain(catalog, {EffectRequest{type.fqName(), {}}});
+  EffectChain chain(catalog, {EffectRequest{type.fqName(), {}, ""}});
   chain.prepare(kSampleRate, kChannels, kBlock);
   const std::uint64_t tail = chain.tailFrames(kSampleRate);
   std::vector<float> output;

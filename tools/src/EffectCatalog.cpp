@@ -14,6 +14,7 @@
 #include <quorvel/AudioEffects.hpp>
 #include <quorvel/QVAnyMap.hpp>
 #include <quorvel/nodes/EffectControls.hpp>
+#include <quorvel/rules/Values.hpp>
 #include <utility>
 
 #include "CommandLine.hpp"
@@ -67,77 +68,6 @@ std::vector<EffectParameter> readTable(quorvel::Node& probe) {
   return parameters;
 }
 
-// How many powers of ten a suffix is away from a parameter's own unit, e.g.
-// "s" on a millisecond parameter is 3; nothing when the suffix is not one
-// the unit takes.
-std::optional<int> suffixShift(const std::string& unit, const std::string& suffix) {
-  const std::string word = ValueParser::lowercase(suffix);
-  if (unit == "ms" || unit == "s") {
-    const int own = unit == "ms" ? -3 : 0;
-    if (word == "s") return 0 - own;
-    if (word == "ms") return -3 - own;
-    if (word == "us") return -6 - own;
-  } else if (unit == "Hz") {
-    if (word == "hz") return 0;
-    if (word == "khz") return 3;
-  }
-  return std::nullopt;
-}
-
-// What a value of `unit` may look like, for the message about one that is not.
-std::string unitHint(const std::string& unit) {
-  if (unit == "ms") return "not a time; give milliseconds, e.g. 350, 350ms or 0.35s";
-  if (unit == "s") return "not a time; give seconds, e.g. 0.025, 25ms or 0.025s";
-  if (unit == "Hz") return "not a frequency; give hertz, e.g. 5, 5Hz or 0.005kHz";
-  if (unit.empty()) return "takes a plain number, without a unit";
-  return "takes a plain number, in " + unit;
-}
-
-// `number` times ten to the `shift`, as decimal text: the exponent moves
-// instead of the value being multiplied, so 25ms reads as exactly the
-// number 0.025 does and 0.35s as exactly 350.
-std::string shifted(const std::string& number, int shift) {
-  ValueParser::parseDouble(number, -DBL_MAX, DBL_MAX);  // throws unless a plain decimal
-  const std::size_t e = number.find_first_of("eE");
-  long long exponent = shift;
-  if (e != std::string::npos) {
-    errno = 0;
-    const long long written = std::strtoll(number.c_str() + e + 1, nullptr, 10);
-    if (errno == ERANGE || written > INT_MAX || written < INT_MIN) {
-      throw std::invalid_argument("out of range");
-    }
-    exponent += written;
-  }
-  return number.substr(0, e) + "e" + std::to_string(exponent);
-}
-
-// The value of `text`, a decimal with no suffix in the parameter's own unit,
-// range-checked as the effect stores it; a range error names the unit so
-// that one given with a suffix still reads right.
-double plainValue(const EffectParameter& parameter, const std::string& text, bool suffixed) {
-  try {
-    if (parameter.type == ParameterType::Float) {
-      return ValueParser::parseFloat(text, static_cast<float>(parameter.minimum),
-                                     static_cast<float>(parameter.maximum));
-    }
-    const unsigned int minimum = wholeBound(parameter.minimum);
-    const unsigned int maximum = wholeBound(parameter.maximum);
-    if (!suffixed) return ValueParser::parseUnsigned(text, minimum, maximum);
-    // 0.35s is a whole number of milliseconds although it is not written as one.
-    const double value = ValueParser::parseDouble(text, -DBL_MAX, DBL_MAX) + 0.0;
-    if (value != std::floor(value)) {
-      throw std::invalid_argument("not a whole number of " + parameter.unit);
-    }
-    char whole[400];
-    std::snprintf(whole, sizeof whole, "%.0f", value);
-    return ValueParser::parseUnsigned(whole, minimum, maximum);
-  } catch (const std::invalid_argument& bad) {
-    const std::string message = bad.what();
-    if (parameter.unit.empty() || message.rfind("out of range [", 0) != 0) throw;
-    throw std::invalid_argument(message + " " + parameter.unit);
-  }
-}
-
 }  // namespace
 
 const char* EffectParameter::typeName() const noexcept {
@@ -149,39 +79,10 @@ const char* EffectParameter::typeName() const noexcept {
   return "float";
 }
 
-// A trailing run of letters is a unit suffix: an exponent's 'e' is always
-// followed by digits, so "2e-3s" splits as "2e-3" and "s".
-double EffectParameter::parse(const std::string& text) const {
-  if (type == ParameterType::Boolean) return ValueParser::parseBool(text) ? 1.0 : 0.0;
-  std::size_t split = text.size();
-  while (split > 0 && std::isalpha(static_cast<unsigned char>(text[split - 1]))) --split;
-  if (split == text.size()) return plainValue(*this, text, false);
-  const std::string number = text.substr(0, split);
-  const std::optional<int> shift = suffixShift(unit, text.substr(split));
-  if (!shift) {
-    if (!unit.empty()) throw std::invalid_argument(unitHint(unit));
-    ValueParser::parseDouble(number, -DBL_MAX, DBL_MAX);  // "not a number" when it is none
-    throw std::invalid_argument(unitHint(unit));
-  }
-  std::string scaled;
-  try {
-    scaled = shifted(number, *shift);
-  } catch (const std::invalid_argument& bad) {
-    if (std::string(bad.what()) == "not a number") throw std::invalid_argument(unitHint(unit));
-    throw;
-  }
-  return plainValue(*this, scaled, true);
-}
-
 std::string EffectParameter::format(double value) const {
-  if (type == ParameterType::Boolean) return value != 0.0 ? "true" : "false";
-  char text[32];
-  if (type == ParameterType::Integer) {
-    std::snprintf(text, sizeof text, "%.0f", value);
-  } else {
-    std::snprintf(text, sizeof text, "%g", static_cast<double>(static_cast<float>(value)));
-  }
-  return text;
+  const quorvel::audio::Parameter entry{key,     description,  unit,    type,    minimum,
+                                        maximum, defaultValue, nullptr, nullptr, nullptr};
+  return quorvel::rules::formatValue(entry, value);
 }
 
 EffectType::EffectType(std::shared_ptr<quorvel::NodeFactory> factory, quorvel::NodeTypeInfo info)
@@ -354,23 +255,40 @@ Json detail(const EffectType& type) {
 
 // Each time and frequency parameter's default written with unit suffixes,
 // e.g. "sweepWidth=25ms, sweepWidth=0.025s, frequency=0.2Hz"; empty when
-// the type has none.
+// the type has none. Only spellings that read back to the default are shown.
 std::string suffixExamples(const EffectType& type) {
   std::string text;
-  const auto add = [&text](const std::string& key, const std::string& value) {
-    text += (text.empty() ? "" : ", ") + key + "=" + value;
-  };
   for (const EffectParameter& parameter : type.parameters()) {
+    const quorvel::audio::Parameter entry{parameter.key,
+                                          parameter.description,
+                                          parameter.unit,
+                                          parameter.type,
+                                          parameter.minimum,
+                                          parameter.maximum,
+                                          parameter.defaultValue,
+                                          nullptr,
+                                          nullptr,
+                                          nullptr};
     const std::string own = parameter.format(parameter.defaultValue);
-    const bool seconds = parameter.unit == "s";
-    if (seconds || parameter.unit == "ms") {
-      const double other = std::strtod(shifted(own, seconds ? 3 : -3).c_str(), nullptr);
-      char written[32];
-      std::snprintf(written, sizeof written, "%g", other);
-      add(parameter.key, seconds ? std::string(written) + "ms" : own + "ms");
-      add(parameter.key, seconds ? own + "s" : std::string(written) + "s");
+    const double number = std::strtod(own.c_str(), nullptr);
+    std::vector<std::string> spellings;
+    if (parameter.unit == "ms") {
+      spellings = {own + "ms", quorvel::rules::formatNumber(number / 1000.0) + "s"};
+    } else if (parameter.unit == "s") {
+      spellings = {quorvel::rules::formatNumber(number * 1000.0) + "ms", own + "s"};
     } else if (parameter.unit == "Hz") {
-      add(parameter.key, own + "Hz");
+      spellings = {own + "Hz"};
+    }
+    for (const std::string& spelling : spellings) {
+      try {
+        if (quorvel::rules::parseValue(entry, spelling) !=
+            quorvel::audio::storedValue(parameter.type, parameter.defaultValue)) {
+          continue;
+        }
+      } catch (const quorvel::rules::RuleError&) {
+        continue;
+      }
+      text += (text.empty() ? "" : ", ") + parameter.key + "=" + spelling;
     }
   }
   return text;
@@ -439,7 +357,8 @@ int runDescribe(const std::string& typeName, bool json) {
   }
   const std::string suffixes = suffixExamples(type);
   if (!suffixes.empty()) {
-    std::cout << "\n  units: a bare number is in the unit shown, or give one: " << suffixes << "\n";
+    std::cout << "\n  units: a bare number is in the unit shown, or give one: " << suffixes << "\n"
+              << "  (values: see \"Setting values\" in the README or 'man quorvel-fx')\n";
   }
   std::cout << "\nexample: quorvel-fx apply in.wav out.wav " << type.shortName();
   Json defaults = Json::object();

@@ -35,11 +35,7 @@ struct EffectParameter {
 
   // The schema type name: "boolean", "int" or "float".
   const char* typeName() const noexcept;
-  // The strictly parsed and range-checked value of `text`, as the effect
-  // stores it; a time or frequency may end in a unit (350ms, 0.35s, 5Hz) and
-  // is converted to this one. Throws std::invalid_argument saying what is wrong.
-  double parse(const std::string& text) const;
-  // `value` as short text, e.g. "200", "0.7", "true".
+  // `value` as the rules write it: "200", "0.7", "true".
   std::string format(double value) const;
 };
 

@@ -175,7 +175,10 @@ const char* HelpText::applyFooter() {
           "EFFECT is a type name as 'quorvel-fx list' shows it, short (Chorus) or fully\n"
           "qualified (AudioEffects.Chorus), in any letter case. Each name=value after it sets\n"
           "one of its parameters ('quorvel-fx describe EFFECT' lists them); effects run in the\n"
-          "order given. Booleans take true/false, yes/no, on/off, 1/0.\n\n"
+          "order given. A value is a number, in the parameter's unit or with one of its own\n"
+          "(350, 350ms, 0.35s, 350000us; 5, 5Hz, 0.005kHz), or a switch (true/false,\n"
+          "yes/no, on/off, 1/0); the whole grammar is in \"Setting values\" in the README\n"
+          "and in 'man quorvel-fx'. 'quorvel-fx chain' checks a chain without audio.\n\n"
           "The default tail also covers each effect's latency (Vibrato delays its signal by\n"
           "half its sweep width); --tail 0 cuts off what that latency holds back.\n\n"
           "Examples:\n"
@@ -199,6 +202,16 @@ const char* HelpText::describeFooter() {
          "Examples:\n"
          "  quorvel-fx describe Delay\n"
          "  quorvel-fx describe audioeffects.pingpongdelay --json\n";
+}
+
+const char* HelpText::chainFooter() {
+  return "Checks the effects and their values as 'apply' does, then prints them as a chain\n"
+         "file with every parameter given as the effect stores it (values: see \"Setting\n"
+         "values\" in the README).\n\n"
+         "Examples:\n"
+         "  quorvel-fx chain Delay delayMs=0.35s Chorus sweepWidth=25ms > preset.json\n"
+         "  quorvel-fx apply --chain preset.json in.wav out.wav\n"
+         "  quorvel-fx chain --chain preset.json\n";
 }
 
 const char* HelpText::demoFooter() {

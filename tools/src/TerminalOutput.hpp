@@ -79,6 +79,8 @@ class HelpText {
   static const char* listFooter();
   // Footer of `quorvel-fx describe --help`.
   static const char* describeFooter();
+  // Footer of `quorvel-fx chain --help`.
+  static const char* chainFooter();
   // Footer of `quorvel-fx demo --help`.
   static const char* demoFooter();
 };

@@ -176,6 +176,16 @@ int main(int argc, char** argv) {
   describeCommand->add_flag("--json", describeJson, "Print JSON instead of text");
   describeCommand->footer(quorvelfx::HelpText::describeFooter());
 
+  std::string chainFile;
+  std::vector<std::string> chainWords;
+  CLI::App* chainCommand = app.add_subcommand(
+      "chain", "Check a chain of effects and print it as a chain file (for apply --chain)");
+  chainCommand->add_option("EFFECTS", chainWords, "EFFECT [name=value ...] [EFFECT ...]")
+      ->type_name("WORD");
+  chainCommand->add_option("--chain", chainFile, "Read the effects from a chain file instead")
+      ->type_name("FILE.json");
+  chainCommand->footer(quorvelfx::HelpText::chainFooter());
+
   std::string demoDirectory = "quorvel-fx-demo";
   CLI::App* demoCommand = app.add_subcommand(
       "demo", "Run a built-in test signal through every effect; write WAVs and pictures");
@@ -239,6 +249,7 @@ int main(int argc, char** argv) {
       return quorvelfx::runDescribe(describeType, describeJson);
     }
     if (demoCommand->parsed()) return quorvelfx::runDemo(demoDirectory);
+    if (chainCommand->parsed()) return quorvelfx::runChain(chainFile, chainWords);
   } catch (const quorvelfx::CliError& error) {
     const bool usage = error.code() == quorvelfx::kExitUsage;
     return fail(error.code(), error.what() + (usage ? helpHint(command) : std::string()));
@@ -246,5 +257,5 @@ int main(int argc, char** argv) {
     return fail(quorvelfx::kExitInternal, error.what());
   }
   return fail(quorvelfx::kExitUsage,
-              "a command is required (list, describe, apply, demo or help)" + helpHint(""));
+              "a command is required (list, describe, apply, chain, demo or help)" + helpHint(""));
 }
