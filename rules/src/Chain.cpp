@@ -26,11 +26,12 @@ constexpr std::size_t kMaximumDepth = 32;
 // The prefix "AudioEffects." the host's fully qualified type names carry.
 constexpr std::string_view kTypeNamespace = "AudioEffects.";
 
-bool sameName(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
+// True when `name` starts with the namespace, in any letter case.
+bool hasNamespace(std::string_view name) noexcept {
+  if (name.size() <= kTypeNamespace.size()) return false;
+  for (std::size_t i = 0; i < kTypeNamespace.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(name[i])) !=
+        std::tolower(static_cast<unsigned char>(kTypeNamespace[i]))) {
       return false;
     }
   }
@@ -172,10 +173,7 @@ Json storedJson(const Parameter& parameter, double stored) {
 
 const EffectInfo& findType(std::string_view name) {
   std::string_view bare = name;
-  if (bare.size() > kTypeNamespace.size() &&
-      sameName(bare.substr(0, kTypeNamespace.size()), kTypeNamespace)) {
-    bare.remove_prefix(kTypeNamespace.size());
-  }
+  if (hasNamespace(bare)) bare.remove_prefix(kTypeNamespace.size());
   if (const EffectInfo* info = audio::findEffectType(bare)) return *info;
   throw RuleError("unknown effect '" + shortened(name) + "' (known: " + typeNames() + ")");
 }

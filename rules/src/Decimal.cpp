@@ -58,7 +58,12 @@ double readDecimal(const std::string& text) {
 #endif
 }
 
-std::string shortestDouble(double number) {
+namespace {
+
+// The shortest decimal that reads back, rounded to `Number`, to `number`;
+// `digits` is the most any such number needs.
+template <typename Number>
+std::string shortest(Number number, [[maybe_unused]] int digits) {
   if (std::isnan(number)) return "nan";
   if (std::isinf(number)) return number > 0 ? "inf" : "-inf";
 #if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L
@@ -66,28 +71,18 @@ std::string shortestDouble(double number) {
   const auto end = std::to_chars(text, text + sizeof text, number).ptr;
   return std::string(text, end);
 #else
-  for (int digits = 1; digits < 17; ++digits) {
-    const std::string text = written("%.*g", digits, number);
-    if (readDecimal(text) == number) return text;
+  for (int precision = 1; precision < digits; ++precision) {
+    const std::string text = written("%.*g", precision, static_cast<double>(number));
+    if (static_cast<Number>(readDecimal(text)) == number) return text;
   }
-  return written("%.*g", 17, number);
+  return written("%.*g", digits, static_cast<double>(number));
 #endif
 }
 
-std::string shortestFloat(float number) {
-  if (std::isnan(number)) return "nan";
-  if (std::isinf(number)) return number > 0 ? "inf" : "-inf";
-#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L
-  char text[64];
-  const auto end = std::to_chars(text, text + sizeof text, number).ptr;
-  return std::string(text, end);
-#else
-  for (int digits = 1; digits < 9; ++digits) {
-    const std::string text = written("%.*g", digits, static_cast<double>(number));
-    if (static_cast<float>(readDecimal(text)) == number) return text;
-  }
-  return written("%.*g", 9, static_cast<double>(number));
-#endif
-}
+}  // namespace
+
+std::string shortestDouble(double number) { return shortest(number, 17); }
+
+std::string shortestFloat(float number) { return shortest(number, 9); }
 
 }  // namespace quorvel::rules::detail
