@@ -171,14 +171,18 @@ TEST_F(ErrorTest, UnwritableOutput) {
 TEST_F(ErrorTest, InterruptedRunLeavesNothingBehind) {
   // An hour of tail keeps the tool busy long enough to be interrupted mid-write.
   const std::size_t before = dir.entries();
+  // Signalled once the temporary output exists, so the cleanup has work to do.
+  const auto writing = [&] { return dir.entries() > before; };
   const auto outcome =
-      FxRunner::interrupt({"apply", "--tail", "3600", stereo, output, "Chorus"}, 300);
+      FxRunner::interrupt({"apply", "--tail", "3600", stereo, output, "Chorus"}, writing);
+  ASSERT_TRUE(outcome.signalled) << outcome.err;
   EXPECT_EQ(outcome.exitCode, 130) << outcome.err;
   EXPECT_EQ(contents(output), "precious");
   EXPECT_EQ(dir.entries(), before) << "the temporary output was not removed";
   // A service manager's SIGTERM has its own status, 128 + 15.
   const auto terminated =
-      FxRunner::interrupt({"apply", "--tail", "3600", stereo, output, "Chorus"}, 300, SIGTERM);
+      FxRunner::interrupt({"apply", "--tail", "3600", stereo, output, "Chorus"}, writing, SIGTERM);
+  ASSERT_TRUE(terminated.signalled) << terminated.err;
   EXPECT_EQ(terminated.exitCode, 143) << terminated.err;
   EXPECT_EQ(contents(output), "precious");
   EXPECT_EQ(dir.entries(), before) << "the temporary output was not removed";

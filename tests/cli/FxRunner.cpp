@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -22,16 +23,17 @@ std::string slurp(const std::string& path) {
 
 FxRunner::Outcome FxRunner::run(const std::vector<std::string>& arguments,
                                 const std::string& path) {
-  return start(arguments, path, -1, 0);
+  return start(arguments, path, nullptr, 0);
 }
 
-FxRunner::Outcome FxRunner::interrupt(const std::vector<std::string>& arguments, int delayMs,
-                                      int signal) {
-  return start(arguments, "", delayMs, signal);
+FxRunner::Outcome FxRunner::interrupt(const std::vector<std::string>& arguments,
+                                      const std::function<bool()>& ready, int signal) {
+  return start(arguments, "", &ready, signal);
 }
 
 // Runs `child` in a forked process whose stdout and stderr go to temporary
-// files, then `parent(pid)` (e.g. to signal it), and collects the outcome.
+// files, then `parent(pid)` (e.g. to signal it; true when it did), and
+// collects the outcome.
 template <typename Child, typename Parent>
 static FxRunner::Outcome captured(Child child, Parent parent) {
   char outPath[] = "/tmp/quorvel-fx-test-out-XXXXXX";
@@ -45,13 +47,13 @@ static FxRunner::Outcome captured(Child child, Parent parent) {
     child();
     _exit(127);
   }
-  parent(pid);
+  const bool signalled = parent(pid);
   int status = 0;
   waitpid(pid, &status, 0);
   close(out);
   close(err);
   FxRunner::Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(outPath),
-                            slurp(errPath)};
+                            slurp(errPath), signalled};
   unlink(outPath);
   unlink(errPath);
   return outcome;
@@ -64,11 +66,12 @@ FxRunner::Outcome FxRunner::shell(const std::string& script, const std::string& 
         setenv("FX", QUORVEL_FX_BINARY, 1);
         execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
       },
-      [](pid_t) {});
+      [](pid_t) { return false; });
 }
 
 FxRunner::Outcome FxRunner::start(const std::vector<std::string>& arguments,
-                                  const std::string& path, int interruptAfterMs, int signal) {
+                                  const std::string& path, const std::function<bool()>* ready,
+                                  int signal) {
   return captured(
       [&] {
         const int devnull = open("/dev/null", O_RDONLY);
@@ -83,8 +86,23 @@ FxRunner::Outcome FxRunner::start(const std::vector<std::string>& arguments,
         execv(QUORVEL_FX_BINARY, argv.data());
       },
       [&](pid_t pid) {
-        if (interruptAfterMs < 0) return;
-        usleep(static_cast<useconds_t>(interruptAfterMs) * 1000);
-        kill(pid, signal);
+        if (ready == nullptr) return false;
+        // A loaded machine or an emulator may take long to get there: wait
+        // for the event itself, generously, not for a guess at its time.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (std::chrono::steady_clock::now() < deadline) {
+          siginfo_t info{};
+          // Ended already? Asked without reaping, so the outcome is still collected.
+          if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+              info.si_pid == pid) {
+            return false;
+          }
+          if ((*ready)()) {
+            kill(pid, signal);
+            return true;
+          }
+          usleep(2000);
+        }
+        return false;
       });
 }

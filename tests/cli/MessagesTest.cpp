@@ -125,8 +125,11 @@ TEST(MessagesTest, InterruptSaysSoOnOneLine) {
   ScratchDir dir;
   const std::string input = dir.file("in.wav");
   SoundFiles::write(input, SoundFiles::testSignal(2, 48000, 0.2));
+  const std::size_t before = dir.entries();
   const auto outcome =
-      FxRunner::interrupt({"apply", "--tail", "3600", input, dir.file("out.wav"), "Chorus"}, 300);
+      FxRunner::interrupt({"apply", "--tail", "3600", input, dir.file("out.wav"), "Chorus"},
+                          [&] { return dir.entries() > before; });
+  ASSERT_TRUE(outcome.signalled) << outcome.err;
   EXPECT_EQ(outcome.exitCode, 130) << outcome.err;
   EXPECT_EQ(outcome.err, "quorvel-fx: interrupted\n");
 }
