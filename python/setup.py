@@ -1,4 +1,4 @@
-"""Builds quorvel_audioeffects._core: the binding plus the DSP core's sources.
+"""Builds quorvel_audioeffects._core: the binding plus the DSP core's and the rules' sources.
 
 The core's .cpp files are found when the build runs, so files added to
 dsp/src/ are picked up without touching this script. The arithmetic flags are
@@ -16,6 +16,8 @@ from setuptools import setup
 
 HERE = Path(__file__).resolve().parent
 DSP = Path(os.environ.get("QUORVEL_DSP_DIR", HERE.parent / "dsp")).resolve()
+# The rules every front end shares: value grammar, chain files, accepted inputs.
+RULES = DSP.parent / "rules"
 
 if not (DSP / "include" / "quorvel" / "audio" / "Effect.hpp").is_file():
     sys.exit(f"setup.py: the DSP core is not at {DSP}; build from python/ inside the "
@@ -31,10 +33,12 @@ class build_core_ext(build_ext):
 
     def build_extensions(self):
         sources = sorted(glob(str(DSP / "src" / "*.cpp")) +
-                         glob(str(DSP / "src" / "vector" / "*.cpp")))
+                         glob(str(DSP / "src" / "vector" / "*.cpp")) +
+                         glob(str(RULES / "src" / "*.cpp")))
         # A changed core header rebuilds the module, not only a changed source.
         headers = sorted(glob(str(DSP / "include" / "quorvel" / "audio" / "*.hpp")) +
-                         glob(str(DSP / "src" / "**" / "*.hpp"), recursive=True))
+                         glob(str(DSP / "src" / "**" / "*.hpp"), recursive=True) +
+                         glob(str(RULES / "**" / "*.hpp"), recursive=True))
         for extension in self.extensions:
             extension.sources = [s for s in extension.sources if s not in sources] + sources
             extension.depends = headers
@@ -44,7 +48,8 @@ class build_core_ext(build_ext):
 extension = Pybind11Extension(
     "quorvel_audioeffects._core",
     ["src/module.cpp"],
-    include_dirs=[str(DSP / "include"), str(DSP / "src")],
+    include_dirs=[str(DSP / "include"), str(DSP / "src"), str(RULES / "include"),
+                  str(RULES / "src")],
     libraries=["hwy"],
     cxx_std=17,
     extra_compile_args=[

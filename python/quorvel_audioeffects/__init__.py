@@ -10,6 +10,11 @@ the project's DSP core, sample for sample as ``quorvel-fx`` computes them::
     wet = delay(audio, 48000)                # audio: (channels, frames) or (frames,)
     wet = qa.Chain([delay, qa.Chorus()]).process(audio, 48000, tail=True)
 
+Settings are numbers or strings of the value grammar every front end
+shares ("350ms", "0.35s", "5 Hz", "on"; see "Setting values" in the project
+README): the same input gives the same value, or the same message, as
+``quorvel-fx`` and the plugins.
+
 Audio is float32 (float64 is converted) shaped (channels, frames), or
 (frames,) for mono; every call returns a new float32 array of the same
 layout. Processing releases the GIL, so threads working on different effect
@@ -22,9 +27,7 @@ from __future__ import annotations
 import inspect
 import json
 import math
-import numbers
 import os
-import re
 
 import numpy as np
 
@@ -94,41 +97,14 @@ class _Parameter:
             return int(stored)
         return float(_float32_text(stored))
 
-    def check(self, owner, value):
-        """`value` as the double the core stores, or TypeError/ValueError."""
-        where = f"{owner}.{self.name}"
-        if self.type == "bool":
-            if isinstance(value, (bool, np.bool_)):
-                return 1.0 if value else 0.0
-            if isinstance(value, numbers.Integral) and value in (0, 1):
-                return float(value)
-            raise TypeError(f"{where} must be True or False; got {value!r}")
-        if isinstance(value, (bool, np.bool_)) or not isinstance(value, numbers.Real):
-            raise TypeError(f"{where} must be a number ({self.type}); got {type(value).__name__}")
-        number = float(value)
-        if math.isnan(number):
-            raise ValueError(f"{where} must be a number, not NaN")
-        if self.type == "int":
-            if not number.is_integer():
-                raise ValueError(f"{where} must be a whole number of {self.unit or 'units'}; "
-                                 f"got {value!r}")
-            inside = self.minimum <= number <= self.maximum
-        else:
-            # Compared as the core stores it: a float32.
-            with np.errstate(over="ignore"):  # beyond float32: infinite, out of range
-                stored = np.float32(number)
-            inside = np.float32(self.minimum) <= stored <= np.float32(self.maximum)
-        if not inside:
-            raise ValueError(f"{where} must be from {self.range_text()}; got {value!r}")
-        return number
-
 
 def _make_property(parameter):
     def getter(self):
         return parameter.present(self._get(parameter.key))
 
     def setter(self, value):
-        self._set(parameter.key, parameter.check(type(self).__name__, value))
+        # The library checks it, as every front end does.
+        self._set(parameter.key, value)
 
     return property(getter, setter, doc=parameter.doc())
 
@@ -138,22 +114,13 @@ class _EffectType(Effect):
 
     _info = None
     _parameters = ()
-    _by_name = {}
 
     def __init__(self, **parameters):
         super().__init__(self._info["name"])
         for name, value in parameters.items():
-            parameter = self._lookup(name)
-            if parameter is None:
-                known = ", ".join(p.name for p in self._parameters)
-                raise TypeError(f"{type(self).__name__}() has no parameter {name!r} "
-                                f"(parameters: {known})")
-            setattr(self, parameter.name, value)
-
-    @classmethod
-    def _lookup(cls, name):
-        # Python names, and the core's keys as chain files spell them.
-        return cls._by_name.get(name)
+            # Names and values as every front end reads them: key or Python
+            # name in any case, numbers or text such as "350ms".
+            self._set(name, value)
 
     def __call__(self, audio, sample_rate, **options):
         """Same as process(audio, sample_rate, **options)."""
@@ -195,12 +162,9 @@ def _rebuild(type_name, parameters):
 
 def _make_class(info):
     parameters = tuple(_Parameter(entry) for entry in info["parameters"])
-    by_name = {}
-    for parameter in parameters:
-        by_name[parameter.name] = parameter
-        by_name[parameter.key] = parameter
     lines = [f"{info['display_name']}: {info['description']}", "", "Keyword arguments "
-             "(also properties; values are checked):", ""]
+             "(also properties), each a number or a string such as \"350ms\" or \"5 Hz\" "
+             "(see \"Setting values\" in the project README):", ""]
     for parameter in parameters:
         lines.append(f"    {parameter.name}: {parameter.doc()}")
     namespace = {
@@ -209,7 +173,6 @@ def _make_class(info):
         "__qualname__": info["name"],
         "_info": info,
         "_parameters": parameters,
-        "_by_name": by_name,
     }
     for parameter in parameters:
         namespace[parameter.name] = _make_property(parameter)
@@ -286,76 +249,40 @@ class Chain:
         return (chain_from, (self.to_dict(),))
 
 
-_UNIT_SCALE = {("ms", "ms"): 1.0, ("ms", "s"): 0.001, ("s", "s"): 1.0, ("s", "ms"): 1000.0,
-               ("Hz", "Hz"): 1.0}
+def _plain(value):
+    # JSON of what a Python description holds: NumPy scalars as numbers,
+    # non-finite floats as text, which the rules refuse as "not a number".
+    if isinstance(value, np.generic):
+        value = value.item()
+    if isinstance(value, float) and not math.isfinite(value):
+        return repr(value)
+    if isinstance(value, dict):
+        return {key: _plain(item) for key, item in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [_plain(item) for item in value]
+    return value
 
 
-def _setting_value(parameter, value, where):
-    # Chain files may hold text such as "350ms" or "true", as quorvel-fx reads them.
-    if not isinstance(value, str):
-        return value
-    text = value.strip()
-    if parameter.type == "bool":
-        lowered = text.lower()
-        if lowered in ("true", "on", "yes", "1"):
-            return True
-        if lowered in ("false", "off", "no", "0"):
-            return False
-        raise ValueError(f"{where}: {value!r} is not a boolean")
-    match = re.fullmatch(r"([-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?)\s*([A-Za-z]*)", text)
-    if match is None:
-        raise ValueError(f"{where}: {value!r} is not a number")
-    number, unit = float(match.group(1)), match.group(2)
-    if unit:
-        scale = _UNIT_SCALE.get((unit, parameter.unit))
-        if scale is None:
-            raise ValueError(f"{where}: unit {unit!r} does not fit {parameter.name} "
-                             f"({parameter.unit or 'no unit'})")
-        number *= scale
-    if parameter.type == "int":
-        rounded = round(number)
-        if abs(number - rounded) > 1e-9:
-            raise ValueError(f"{where}: {value!r} is not a whole number of {parameter.unit}")
-        return int(rounded)
-    return number
-
-
-def _effect_class(name, where):
-    lowered = str(name).lower()
-    if lowered.startswith("audioeffects."):
-        lowered = lowered[len("audioeffects."):]
-    for type_name, cls in _CLASSES.items():
-        if type_name.lower() == lowered:
-            return cls
-    raise ValueError(f"{where}: unknown effect {name!r} (known: {', '.join(_CLASSES)})")
-
-
-def _effect_from(entry, where):
+def _entry(entry):
+    # One effect of a Python description in the chain-file shape.
     if isinstance(entry, _EffectType):
-        return _rebuild(entry.type_name, entry.parameters())
+        return entry.to_dict()
     if isinstance(entry, str):
-        return _effect_class(entry, where)()
-    if isinstance(entry, dict):
-        unknown = set(entry) - {"name", "parameters"}
-        if unknown or "name" not in entry:
-            raise ValueError(f'{where}: an effect is {{"name": ..., "parameters": {{...}}}}')
-        name, parameters = entry["name"], entry.get("parameters") or {}
-    elif isinstance(entry, (tuple, list)) and len(entry) == 2:
-        name, parameters = entry
-    else:
-        raise TypeError(f"{where}: an effect is a name, (name, parameters) or "
-                        f'{{"name": ..., "parameters": ...}}; got {entry!r}')
-    cls = _effect_class(name, where)
-    if not isinstance(parameters, dict):
-        raise TypeError(f"{where}: parameters must be a dict; got {type(parameters).__name__}")
-    settings = {}
-    for key, value in parameters.items():
-        parameter = cls._lookup(key)
-        if parameter is None:
-            known = ", ".join(p.key for p in cls._parameters)
-            raise ValueError(f"{where}: {cls.__name__} has no parameter {key!r} (known: {known})")
-        settings[parameter.name] = _setting_value(parameter, value, f"{where}.{key}")
-    return cls(**settings)
+        return {"name": entry}
+    if isinstance(entry, (tuple, list)) and len(entry) == 2 and isinstance(entry[0], str):
+        return {"name": entry[0], "parameters": entry[1]}
+    return entry
+
+
+def _built(chain):
+    # Effects from the library's reading of a chain: [(type, [(key, value)])].
+    effects = []
+    for type_name, values in chain:
+        effect = _CLASSES[type_name]()
+        for key, value in values:
+            effect._set(key, value)
+        effects.append(effect)
+    return Chain(effects)
 
 
 def chain_from(described):
@@ -364,20 +291,26 @@ def chain_from(described):
     `described` may be a Chain, an effect, a path to a quorvel-fx chain file, the
     chain-file shape ``{"effects": [{"name": "Delay", "parameters":
     {"delayMs": 300}}]}``, or a list whose items are effect names, (name,
-    parameters) pairs or such dicts. Parameter names may be the core's keys
-    (delayMs) or Python's (delay_ms); names of types ignore case.
+    parameters) pairs or such dicts. Names and values are read by the rules
+    every front end shares (see "Setting values" in the project README), so a
+    file or description gives what quorvel-fx gives, or the same message.
     """
     if isinstance(described, Chain):
         described = described.to_dict()
     elif isinstance(described, Effect):
         described = [described]
     elif isinstance(described, (str, os.PathLike)):
-        with open(described, encoding="utf-8") as file:
-            described = json.load(file)
-    if isinstance(described, dict):
-        if set(described) != {"effects"}:
-            raise ValueError('a chain is {"effects": [...]}')
-        described = described["effects"]
-    if not isinstance(described, (list, tuple)):
+        # The bytes as they are: the library judges the text as the tool does.
+        with open(described, "rb") as file:
+            return _built(_core.read_chain(file.read(), str(described)))
+    if isinstance(described, (list, tuple)):
+        described = [_entry(entry) for entry in described]
+    elif isinstance(described, dict) and isinstance(described.get("effects"), (list, tuple)):
+        described = dict(described, effects=[_entry(e) for e in described["effects"]])
+    elif not isinstance(described, dict):
         raise TypeError(f"a chain is a list of effects; got {type(described).__name__}")
-    return Chain([_effect_from(entry, f"effects[{i}]") for i, entry in enumerate(described)])
+    try:
+        text = json.dumps(_plain(described))
+    except TypeError as bad:
+        raise TypeError(f"a chain holds names, numbers, booleans and strings: {bad}") from None
+    return _built(_core.read_chain(text, ""))

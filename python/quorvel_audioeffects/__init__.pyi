@@ -7,6 +7,9 @@ import numpy.typing as npt
 __version__: str
 
 Audio = npt.ArrayLike
+# A setting: a number, a switch, or text of the value grammar ("350ms", "5 Hz";
+# see "Setting values" in the project README).
+Value = Union[bool, int, float, str]
 ChainLike = Union["Chain", "Effect", str, PathLike, Mapping[str, Any], Sequence[Any]]
 
 def effect_types() -> list[dict[str, Any]]: ...
@@ -39,8 +42,8 @@ class Delay(Effect):
     dry_mix: float
     wet_mix: float
     feedback_level: float
-    def __init__(self, *, enabled: bool = ..., delay_ms: int = ..., dry_mix: float = ...,
-                 wet_mix: float = ..., feedback_level: float = ...) -> None: ...
+    def __init__(self, *, enabled: Value = ..., delay_ms: Value = ..., dry_mix: Value = ...,
+                 wet_mix: Value = ..., feedback_level: Value = ...) -> None: ...
 
 class PingPongDelay(Effect):
     """Stereo echo bouncing between the channels; the same parameters as Delay."""
@@ -49,32 +52,32 @@ class PingPongDelay(Effect):
     dry_mix: float
     wet_mix: float
     feedback_level: float
-    def __init__(self, *, enabled: bool = ..., delay_ms: int = ..., dry_mix: float = ...,
-                 wet_mix: float = ..., feedback_level: float = ...) -> None: ...
+    def __init__(self, *, enabled: Value = ..., delay_ms: Value = ..., dry_mix: Value = ...,
+                 wet_mix: Value = ..., feedback_level: Value = ...) -> None: ...
 
 class Chorus(Effect):
     """sweep_width (s), frequency (Hz), enabled."""
     enabled: bool
     sweep_width: float
     frequency: float
-    def __init__(self, *, enabled: bool = ..., sweep_width: float = ...,
-                 frequency: float = ...) -> None: ...
+    def __init__(self, *, enabled: Value = ..., sweep_width: Value = ...,
+                 frequency: Value = ...) -> None: ...
 
 class Flanger(Effect):
     """sweep_width (s), frequency (Hz), enabled."""
     enabled: bool
     sweep_width: float
     frequency: float
-    def __init__(self, *, enabled: bool = ..., sweep_width: float = ...,
-                 frequency: float = ...) -> None: ...
+    def __init__(self, *, enabled: Value = ..., sweep_width: Value = ...,
+                 frequency: Value = ...) -> None: ...
 
 class Vibrato(Effect):
     """sweep_width (s), frequency (Hz), enabled."""
     enabled: bool
     sweep_width: float
     frequency: float
-    def __init__(self, *, enabled: bool = ..., sweep_width: float = ...,
-                 frequency: float = ...) -> None: ...
+    def __init__(self, *, enabled: Value = ..., sweep_width: Value = ...,
+                 frequency: Value = ...) -> None: ...
 
 class Chain:
     def __init__(self, effects: Sequence[Effect] = ...) -> None: ...

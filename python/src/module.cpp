@@ -19,22 +19,18 @@
 #include <optional>
 #include <quorvel/audio/Effect.hpp>
 #include <quorvel/audio/Parameter.hpp>
+#include <quorvel/rules/Chain.hpp>
+#include <quorvel/rules/Inputs.hpp>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace py = pybind11;
 namespace qa = quorvel::audio;
+namespace rules = quorvel::rules;
 
 namespace {
 
-// What quorvel-fx appends by default: the chain's latency plus its decay to
-// -60 dB, at most ten seconds.
-constexpr double kTailLevel = 0.001;
-constexpr double kMaximumTailSeconds = 10.0;
-// Highest sample rate accepted: far above any audio format, low enough that
-// a ten-second tail stays an allocation the machine can refuse cleanly.
-constexpr long long kMaximumRate = 10'000'000;
 // Frames handed to the processors per call: keeps every stage of a chain
 // working on cache-resident data.
 constexpr std::size_t kBlockFrames = 8192;
@@ -62,60 +58,17 @@ const char* typeName(qa::ParameterType type) {
   return "float";
 }
 
-// A setting as Python shows it: whole numbers plain, floats as the shortest
-// text that reads back to the stored float32.
-std::string valueText(const qa::Parameter& entry, double value) {
-  char text[64];
-  if (entry.type == qa::ParameterType::Float) {
-    const auto end = std::to_chars(text, text + sizeof text, static_cast<float>(value)).ptr;
-    return std::string(text, end);
-  }
-  std::snprintf(text, sizeof text, "%.0f", value);
-  return text;
-}
-
-// A limit as users type values, rounded down so that the value shown fits:
-// whole milliseconds, seconds to the millisecond.
-std::string limitText(const qa::Parameter& entry, double limit) {
-  char text[64];
-  if (entry.unit == "s") {
-    std::snprintf(text, sizeof text, "%.3f", std::floor(limit * 1000.0) / 1000.0);
-  } else if (entry.unit == "ms" || entry.type == qa::ParameterType::Integer) {
-    std::snprintf(text, sizeof text, "%.0f", std::floor(limit));
-  } else {
-    std::snprintf(text, sizeof text, "%g", limit);
-  }
-  return entry.unit.empty() ? text : text + (" " + std::string(entry.unit));
-}
-
-// Channel counts each effect accepts, as the host nodes do, except that the
-// plain delay keeps state for as many channels as it is given.
-constexpr unsigned int kMaximumDelayChannels = 256;
-
+// A sample rate as the rules take it; TypeError for what is not a number.
 unsigned int checkedRate(const py::handle& rate) {
-  if (PyBool_Check(rate.ptr()) || !PyIndex_Check(rate.ptr())) {
-    if (PyFloat_Check(rate.ptr())) {
-      const double value = PyFloat_AsDouble(rate.ptr());
-      if (std::isfinite(value) && value == std::floor(value) && value >= 1 &&
-          value <= static_cast<double>(kMaximumRate)) {
-        return static_cast<unsigned int>(value);
-      }
-      throw py::value_error("sample_rate must be a whole number of Hz from 1 to " +
-                            std::to_string(kMaximumRate) + "; got " +
-                            py::repr(rate).cast<std::string>());
-    }
+  if (PyBool_Check(rate.ptr()) || !(PyIndex_Check(rate.ptr()) || PyFloat_Check(rate.ptr()))) {
     throw py::type_error("sample_rate must be an int (Hz); got " +
                          std::string(Py_TYPE(rate.ptr())->tp_name));
   }
-  const py::int_ index = py::reinterpret_steal<py::int_>(PyNumber_Index(rate.ptr()));
-  if (!index) throw py::error_already_set();
-  int overflow = 0;
-  const long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-  if (overflow != 0 || value < 1 || value > kMaximumRate) {
-    throw py::value_error("sample_rate must be from 1 to " + std::to_string(kMaximumRate) +
-                          " Hz; got " + py::repr(rate).cast<std::string>());
+  try {
+    return rules::checkedRate(py::float_(py::reinterpret_borrow<py::object>(rate)).cast<double>());
+  } catch (const rules::RuleError& refused) {
+    throw py::value_error(refused.what());
   }
-  return static_cast<unsigned int>(value);
 }
 
 // The extra frames asked for: none, the library's tail, or `seconds`
@@ -278,67 +231,61 @@ std::size_t checkedOutput(const py::array& out, const Input& input, std::size_t 
 class PyEffect {
  public:
   explicit PyEffect(const std::string& name) {
-    effect_ = qa::makeEffect(name, 2);
-    if (!effect_) {
-      std::string known;
-      for (const qa::EffectInfo* info : qa::effectTypes()) {
-        known += (known.empty() ? "" : ", ") + std::string(info->name);
-      }
-      throw py::value_error("unknown effect type '" + name + "' (known: " + known + ")");
+    try {
+      info_ = &rules::findType(name);
+    } catch (const rules::RuleError& unknown) {
+      throw py::value_error(unknown.what());
     }
-    type_ = std::string(effect_->info().name);
+    effect_ = qa::makeEffect(info_->name, 2);
+    type_ = std::string(info_->name);
   }
 
   const std::string& typeName() const { return type_; }
   qa::Effect& effect() { return *effect_; }
   const qa::Effect& effect() const { return *effect_; }
 
-  const qa::Parameter& parameter(const std::string& key) const {
-    const qa::Parameter* found = effect_->parameters().find(key);
-    if (found == nullptr) throw py::key_error(type_ + " has no parameter '" + key + "'");
+  const qa::Parameter& parameter(const std::string& name) const {
+    const qa::Parameter* found = rules::findParameter(info_->parameters(), name);
+    if (found == nullptr) {
+      throw py::type_error(type_ + ": unknown parameter '" + rules::shortened(name) +
+                           "' (known: " + rules::parameterKeys(info_->parameters()) + ")");
+    }
     return *found;
   }
-  double get(const std::string& key) const { return parameter(key).get(*effect_); }
-  // Range and type are the package's checks; here only what must never reach
-  // the processor unnoticed.
-  void set(const std::string& key, double value) {
-    const qa::Parameter& entry = parameter(key);
-    if (!std::isfinite(value)) {
-      throw py::value_error(pythonName(entry.key) + " must be a finite number");
+  double get(const std::string& name) const { return parameter(name).get(*effect_); }
+  // Stores `value` (text of the value grammar, a switch or a number) as the
+  // rules read it: ValueError with their message when they refuse it.
+  void set(const std::string& name, const py::handle& value) {
+    parameter(name);  // an unknown name is a TypeError, as for any keyword
+    rules::Setting setting{name, {}};
+    if (py::isinstance<py::str>(value)) {
+      setting.value = value.cast<std::string>();
+    } else if (PyBool_Check(value.ptr()) ||
+               py::isinstance(value, py::module_::import("numpy").attr("bool_"))) {
+      setting.value =
+          std::string(py::bool_(py::reinterpret_borrow<py::object>(value)) ? "true" : "false");
+    } else if (PyNumber_Check(value.ptr()) && !PyComplex_Check(value.ptr()) &&
+               !py::isinstance<py::array>(value)) {
+      setting.value = py::float_(py::reinterpret_borrow<py::object>(value)).cast<double>();
+    } else {
+      throw py::type_error(type_ + ": " + std::string(parameter(name).key) +
+                           " must be a number, a boolean or a string such as \"350ms\"; got " +
+                           std::string(Py_TYPE(value.ptr())->tp_name));
     }
-    entry.set(*effect_, value);
+    try {
+      rules::apply(rules::resolve(rules::EffectRequest{type_, {setting}, ""}), *effect_);
+    } catch (const rules::RuleError& refused) {
+      throw py::value_error(refused.what());
+    }
   }
 
-  // The channel counts the effect takes, as its host node does.
+  // The audio the effect takes, as the rules say for every front end.
   void checkFormat(const Input& input, unsigned int rate) const {
-    const std::size_t channels = input.channels;
-    if (type_ == "PingPongDelay") {
-      if (channels != 2) {
-        throw py::value_error("PingPongDelay needs stereo audio (2, frames); got " +
-                              std::to_string(channels) + " channel" + (channels == 1 ? "" : "s") +
-                              (input.mono ? " (make a stereo copy, e.g. np.stack([x, x]))" : "") +
-                              layoutHint(input));
-      }
-    } else if (type_ == "Delay") {
-      if (channels > kMaximumDelayChannels) {
-        throw py::value_error("Delay takes at most " + std::to_string(kMaximumDelayChannels) +
-                              " channels; got " + std::to_string(channels) + layoutHint(input));
-      }
-    } else if (channels > 2) {
-      throw py::value_error(type_ + " takes mono or stereo audio; got " + std::to_string(channels) +
-                            " channels" + layoutHint(input));
-    }
-    // A delay longer than the line would be held to it without a word.
-    if (effect_->isBypassed()) return;
-    for (const qa::Parameter& entry : effect_->parameters()) {
-      if (entry.maximumAt == nullptr) continue;
-      const double value = entry.get(*effect_);
-      const std::optional<double> limit = effect_->maximumAt(entry.key, rate);
-      if (limit && value > *limit) {
-        throw py::value_error(type_ + ": " + pythonName(entry.key) + "=" + valueText(entry, value) +
-                              " does not fit the delay line at " + std::to_string(rate) +
-                              " Hz (at most " + limitText(entry, *limit) + ")");
-      }
+    try {
+      rules::checkChannels(*info_, input.channels);
+      rules::checkFits(*effect_, rate);
+    } catch (const rules::RuleError& refused) {
+      throw py::value_error(refused.what() + layoutHint(input));
     }
   }
 
@@ -364,10 +311,6 @@ class PyEffect {
     started_ = false;
   }
 
-  double tailFrames(unsigned int rate) const {
-    return effect_->latencySamples(rate) + effect_->tailSamples(rate, kTailLevel);
-  }
-
   std::atomic<bool> busy{false};
 
  private:
@@ -381,6 +324,7 @@ class PyEffect {
     started_ = false;
   }
 
+  const qa::EffectInfo* info_ = nullptr;
   std::unique_ptr<qa::Effect> effect_;
   std::string type_;
   unsigned int rate_ = 0;
@@ -413,6 +357,12 @@ class BusyClaim {
   std::vector<PyEffect*> claimed_;
 };
 
+std::vector<const qa::EffectControls*> controlsOf(const std::vector<PyEffect*>& effects) {
+  std::vector<const qa::EffectControls*> controls;
+  for (const PyEffect* effect : effects) controls.push_back(&effect->effect());
+  return controls;
+}
+
 // Runs `effects` in order over `audio` with `tail` frames of the decay after
 // it, into a new array or the caller's `out`, and returns that array.
 py::array run(const std::vector<PyEffect*>& effects, const py::handle& audio,
@@ -427,11 +377,7 @@ py::array run(const std::vector<PyEffect*>& effects, const py::handle& audio,
   if (tail.seconds) {
     tailFrames = static_cast<std::uint64_t>(std::llround(*tail.seconds * rate));
   } else if (tail.library) {
-    double total = 0.0;
-    for (const PyEffect* effect : effects) total += effect->tailFrames(rate);
-    const double longest = kMaximumTailSeconds * rate;
-    if (!(total < longest)) total = longest;
-    tailFrames = static_cast<std::uint64_t>(std::ceil(std::max(total, 0.0)));
+    tailFrames = rules::tailFrames(controlsOf(effects), rate);
   }
   const std::size_t frames = input.frames + static_cast<std::size_t>(tailFrames);
   const auto channels = static_cast<unsigned int>(input.channels);
@@ -501,7 +447,7 @@ constexpr const char* kProcessDoc = R"(Processes `audio` and returns the result.
 
 audio: float32 samples (float64 and other floats are converted), shaped
     (channels, frames), or (frames,) for mono. Not modified unless it is `out`.
-sample_rate: Hz, a whole number from 1 to 10000000.
+sample_rate: Hz, a whole number from 1 to 1000000.
 reset: True starts a new stream (silent delay lines, rewound oscillators);
     False continues from the end of the previous call, so that a stream
     processed in chunks equals one call over all of it.
@@ -546,14 +492,36 @@ PYBIND11_MODULE(_core, m) {
                                                    : qa::ParameterType::Float;
     return qa::storedValue(kind, value);
   });
-  m.attr("TAIL_LEVEL") = kTailLevel;
-  m.attr("MAXIMUM_TAIL_SECONDS") = kMaximumTailSeconds;
+  m.attr("TAIL_LEVEL") = rules::kTailLevel;
+  m.attr("MAXIMUM_TAIL_SECONDS") = rules::kMaximumTailSeconds;
+  m.def(
+      "read_chain",
+      [](const std::string& text, const std::string& origin) {
+        py::list chain;
+        try {
+          for (const rules::EffectSettings& effect :
+               rules::resolve(rules::readChain(text, origin))) {
+            py::list values;
+            for (const auto& [entry, stored] : effect.values) {
+              values.append(py::make_tuple(std::string(entry->key), stored));
+            }
+            chain.append(py::make_tuple(std::string(effect.type->name), values));
+          }
+        } catch (const rules::RuleError& refused) {
+          throw py::value_error(refused.what());
+        }
+        return chain;
+      },
+      py::arg("text"), py::arg("origin"),
+      "The effects of a chain file's text, checked: [(type, [(key, stored value)])].");
 
   py::class_<PyEffect>(m, "Effect")
       .def(py::init<const std::string&>(), py::arg("type_name"))
       .def_property_readonly("type_name", &PyEffect::typeName)
       .def("_get", &PyEffect::get, py::arg("key"))
-      .def("_set", &PyEffect::set, py::arg("key"), py::arg("value"))
+      .def("_set", &PyEffect::set, py::arg("name"), py::arg("value"),
+           "Sets a parameter by name from a number, a boolean or text of the value grammar "
+           "(see \"Setting values\" in the project README).")
       .def(
           "process",
           [](PyEffect& self, const py::handle& audio, const py::handle& sampleRate, bool reset,
@@ -586,12 +554,11 @@ PYBIND11_MODULE(_core, m) {
             }
             return self.effect().tailSamples(checkedRate(rate), level);
           },
-          py::arg("sample_rate"), py::arg("level") = kTailLevel)
+          py::arg("sample_rate"), py::arg("level") = rules::kTailLevel)
       .def(
           "maximum_at",
-          [](const PyEffect& self, const std::string& key, const py::handle& rate) {
-            self.parameter(key);
-            return self.effect().maximumAt(key, checkedRate(rate));
+          [](const PyEffect& self, const std::string& name, const py::handle& rate) {
+            return self.effect().maximumAt(self.parameter(name).key, checkedRate(rate));
           },
           py::arg("key"), py::arg("sample_rate"));
 
@@ -609,12 +576,7 @@ PYBIND11_MODULE(_core, m) {
   m.def(
       "tail_frames",
       [](const py::list& effects, const py::handle& sampleRate) {
-        const unsigned int rate = checkedRate(sampleRate);
-        double total = 0.0;
-        for (const PyEffect* effect : chainEffects(effects)) total += effect->tailFrames(rate);
-        const double longest = kMaximumTailSeconds * rate;
-        if (!(total < longest)) total = longest;
-        return static_cast<std::uint64_t>(std::ceil(std::max(total, 0.0)));
+        return rules::tailFrames(controlsOf(chainEffects(effects)), checkedRate(sampleRate));
       },
       py::arg("effects"), py::arg("sample_rate"));
 }
