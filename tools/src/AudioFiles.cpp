@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -667,18 +668,34 @@ AudioFileWriter::AudioFileWriter(const std::string& path, const OutputFormat& fo
         slash == std::string::npos ? "" : targetPath_.substr(0, slash + 1);
     const std::string base =
         slash == std::string::npos ? targetPath_ : targetPath_.substr(slash + 1);
-    const std::string text = directory + "." + base + ".quorvel-fx-XXXXXX";
-    std::vector<char> pattern(text.begin(), text.end());
-    pattern.push_back('\0');
-    descriptor = mkstemp(pattern.data());
+    // The name is tracked before the file exists, so that a signal at any
+    // moment, on any thread, finds every temporary there is to remove;
+    // O_EXCL makes the name ours as mkstemp would.
+    static std::atomic<unsigned int> serial{0};
+    std::random_device entropy;
+    std::string name;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      char suffix[16];
+      std::snprintf(suffix, sizeof suffix, "%06x%02x", entropy() & 0xFFFFFFu,
+                    serial.fetch_add(1) & 0xFFu);
+      name = directory + "." + base + ".quorvel-fx-" + suffix;
+      cleanupSlot_ = InterruptCleanup::track(name);
+      descriptor = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      if (descriptor >= 0 || errno != EEXIST) break;
+      InterruptCleanup::untrack(cleanupSlot_);
+      cleanupSlot_ = -1;
+    }
     if (descriptor < 0) {
+      const int error = errno;
+      InterruptCleanup::untrack(cleanupSlot_);
+      cleanupSlot_ = -1;
+      errno = error;
       const std::string through =
           targetPath_ == path ? "" : " (through the link to " + targetPath_ + ")";
       throw CliError(kExitIo,
                      path + ": cannot write output" + through + ": " + std::strerror(errno));
     }
-    temporaryPath_ = pattern.data();
-    cleanupSlot_ = InterruptCleanup::track(temporaryPath_);
+    temporaryPath_ = name;
     // A replaced file keeps its permissions and, where allowed, its owner
     // (chown first: it may clear set-id bits). A new one gets open()'s mode.
     struct stat target {};
