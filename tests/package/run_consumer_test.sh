@@ -3,18 +3,23 @@
 # result the way an application meets it: the installed files and SONAMEs,
 # the effects library's dependencies and exported symbols, and a small
 # consumer built once with find_package(QuorvelAudioEffects) and once with
-# pkg-config, each run against the installed libraries.
+# pkg-config, each run against the installed libraries; when the build made
+# the jar, a Java program on the installed jar loading the installed library.
 #
 #   run_consumer_test.sh <build dir> <work dir> <cmake> <c++ compiler>
 #                        <cmake generator> <libdir> <includedir>
+#                        [<java> <javac> <installed jar> <version>]
 set -euo pipefail
 
-if [ $# -ne 7 ]; then
-  echo "usage: $0 <build dir> <work dir> <cmake> <c++ compiler> <generator> <libdir> <includedir>" >&2
+if [ $# -ne 7 ] && [ $# -ne 11 ]; then
+  echo "usage: $0 <build dir> <work dir> <cmake> <c++ compiler> <generator> <libdir> <includedir>" \
+    "[<java> <javac> <installed jar> <version>]" >&2
   exit 2
 fi
 build=$1 work=$2 cmake=$3 cxx=$4 generator=$5 libdir=$6 includedir=$7
+java=${8:-} javac=${9:-} installed_jar=${10:-} version=${11:-}
 consumer_source=$(cd "$(dirname "$0")/consumer" && pwd)
+jvm_source=$(cd "$(dirname "$0")/jvm" && pwd)
 
 failures=0
 fail() {
@@ -40,6 +45,7 @@ mkdir -p "$work"
 prefix=$work/prefix
 case $libdir in /*) lib=$libdir ;; *) lib=$prefix/$libdir ;; esac
 case $includedir in /*) include=$includedir ;; *) include=$prefix/$includedir ;; esac
+case $installed_jar in /* | '') jar=$installed_jar ;; *) jar=$prefix/$installed_jar ;; esac
 
 quiet "$work/install.log" "$cmake" --install "$build" --prefix "$prefix" ||
   fatal "cmake --install $build failed (is the build complete?)"
@@ -56,6 +62,13 @@ for file in \
   "$lib/pkgconfig/quorvel-sdk.pc" "$lib/pkgconfig/quorvel-audioeffects.pc"; do
   [ -e "$file" ] || fail "not installed: ${file#"$prefix"/}"
 done
+if [ -n "$jar" ]; then
+  # The versioned jar and the unversioned link to it, as Debian installs jars.
+  jar_link=$(dirname "$jar")/quorvel-audioeffects.jar
+  [ -f "$jar" ] || fail "not installed: ${jar#"$prefix"/}"
+  [ -L "$jar_link" ] && [ "$(readlink -f "$jar_link")" = "$(readlink -f "$jar")" ] ||
+    fail "${jar_link#"$prefix"/} is not a link to $(basename "$jar")"
+fi
 [ "$failures" -eq 0 ] || fatal "the install is incomplete"
 
 soname() { readelf -d "$1" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p'; }
@@ -160,9 +173,34 @@ else
   fi
 fi
 
+# --- A JVM application on the installed jar ---------------------------------
+# The jar's class loads the installed library once by System.loadLibrary from
+# java.library.path and once by the path in quorvel.audioeffects.library; the
+# library must bring the host library from beside it with no search path set.
+if [ -n "$jar" ]; then
+  classes=$work/jvm-classes
+  if quiet "$work/jvm-compile.log" "$javac" -Xlint:all -Werror -encoding UTF-8 -cp "$jar" \
+    -d "$classes" "$jvm_source/InstalledJarCheck.java"; then
+    for how in "-Djava.library.path=$lib" "-Dquorvel.audioeffects.library=$effects"; do
+      if ! quiet "$work/jvm.log" env -u LD_LIBRARY_PATH "$java" -Xcheck:jni "$how" \
+        -cp "$jar:$classes" InstalledJarCheck "$lib" "$version"; then
+        fail "the Java program on the installed jar fails with $how"
+      elif grep -q 'WARNING in native method' "$work/jvm.log"; then
+        cat "$work/jvm.log" >&2
+        fail "the JVM reports bad JNI use with $how"
+      fi
+    done
+  else
+    fail "InstalledJarCheck does not compile against the installed jar"
+  fi
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed" >&2
   exit 1
 fi
 echo "OK: installed to $prefix; node types:"
 sed -n 's/^node type /  /p' "$work/cmake.out"
+if [ -n "$jar" ]; then
+  echo "the installed ${jar#"$prefix"/} loads the installed library into a JVM"
+fi

@@ -7,11 +7,14 @@ import java.util.HashSet;
 import java.util.List;
 
 /**
- * Loads the effects library into a JVM the way a Java application does, calls its native entry
- * point and checks what it registered. Exits with status 1 on any failure.
+ * Uses the effects library from a JVM the way a Java application does: through the jar's
+ * AudioEffectsExtension, which loads the library itself, calls its native entry point and checks
+ * what it registered. Exits with status 1 on any failure.
  *
- * <p>System properties: quorvel.audioeffects.library and quorvel.probe.library, the absolute paths
- * of the effects library and of the registry probe library.
+ * <p>System properties: quorvel.probe.library, the absolute path of the registry probe library;
+ * quorvel.expected.version, the version the jar's manifest must give; and whatever tells
+ * AudioEffectsExtension where the effects library is (quorvel.audioeffects.library or
+ * java.library.path).
  */
 public final class JvmClientTest {
   private static final String EXTENSION_NAME = "AudioEffects";
@@ -38,19 +41,30 @@ public final class JvmClientTest {
   private JvmClientTest() {}
 
   public static void main(String[] args) {
+    String version = null;
     try {
-      System.load(requiredProperty("quorvel.audioeffects.library"));
       System.load(requiredProperty("quorvel.probe.library"));
+      version = requiredProperty("quorvel.expected.version");
     } catch (UnsatisfiedLinkError | IllegalArgumentException e) {
-      System.err.println("FAIL: cannot load the libraries: " + e.getMessage());
+      System.err.println("FAIL: cannot load the probe library: " + e.getMessage());
       System.exit(1);
     }
 
+    // Neither of these initialises AudioEffectsExtension: the effects library is not loaded yet.
+    checkEquals(
+        version,
+        AudioEffectsExtension.class.getPackage().getImplementationVersion(),
+        "the version in the manifest of the jar the class comes from");
     check(RegistryProbe.extensionNames().length == 0, "the registry is empty before load()");
 
-    // Binds to the library's exported entry point; a wrong exported name throws
-    // UnsatisfiedLinkError here.
-    AudioEffectsExtension.load();
+    // Loads the effects library and binds to its exported entry point; a library that is not
+    // found, or a wrong exported name, throws UnsatisfiedLinkError here.
+    try {
+      AudioEffectsExtension.load();
+    } catch (UnsatisfiedLinkError e) {
+      System.err.println("FAIL: load(): " + e.getMessage());
+      System.exit(1);
+    }
     checkEquals(List.of(EXTENSION_NAME), names(), "extensions after one load()");
     checkEquals(EXTENSION_DESCRIPTION, RegistryProbe.description(EXTENSION_NAME), "description");
     check(RegistryProbe.description("NoSuchExtension") == null, "an unknown name finds nothing");
