@@ -1,36 +1,24 @@
 #include "quorvel/audioeffects/AudioEffectsNodeFactory.hpp"
 
-#include "quorvel/nodes/ChorusNode.hpp"
-#include "quorvel/nodes/DelayNode.hpp"
+#include <stdexcept>
+#include <string>
+
+#include "quorvel/audio/Effect.hpp"
 #include "quorvel/nodes/EffectControls.hpp"
-#include "quorvel/nodes/FlangerNode.hpp"
-#include "quorvel/nodes/PingPongDelayNode.hpp"
-#include "quorvel/nodes/VibratoNode.hpp"
+#include "quorvel/nodes/EffectNodeTypes.hpp"
 
 namespace quorvel::extensions::audioeffects {
 
-namespace {
-
-// Every node built by the factory has state for a stereo bus; the
-// configuration map carries nothing these node types read.
-constexpr unsigned int kFactoryChannels = 2;
-
-template <typename EffectNode>
-NodeFactory::Creator stereoCreator() {
-  return [](const QVAnyMap&) -> Node* { return new EffectNode(kFactoryChannels); };
-}
-
-}  // namespace
-
 AudioEffectsNodeFactory::AudioEffectsNodeFactory() {
-  // The registration order is part of the contract: hosts list the types in it.
-  registerNode(DelayNode::getNodeTypeInfo(), stereoCreator<DelayNode>());
-  registerNode(PingPongDelayNode::getNodeTypeInfo(), [](const QVAnyMap& configuration) -> Node* {
-    return new PingPongDelayNode(configuration);
-  });
-  registerNode(VibratoNode::getNodeTypeInfo(), stereoCreator<VibratoNode>());
-  registerNode(FlangerNode::getNodeTypeInfo(), stereoCreator<FlangerNode>());
-  registerNode(ChorusNode::getNodeTypeInfo(), stereoCreator<ChorusNode>());
+  // The registration order is part of the contract: hosts list the types in
+  // it, and it is the order of the effect registry.
+  for (const audio::EffectInfo* effect : audio::effectTypes()) {
+    const EffectNodeType* node = effectNodeType(*effect);
+    // An effect without a node is a build of mismatched layers; leaving the
+    // type out would hide it from every host.
+    if (!node) throw std::logic_error("no node runs effect type " + std::string(effect->name));
+    registerNode(node->typeInfo(), node->create);
+  }
 }
 
 AudioEffectsNodeFactory::~AudioEffectsNodeFactory() = default;

@@ -1,59 +1,20 @@
 #pragma once
 
-#include <memory>
-
-#include "quorvel/AudioBus.hpp"
-#include "quorvel/AudioBusFormat.hpp"
-#include "quorvel/NodeTypeInfo.hpp"
-#include "quorvel/SingleBusAudioProcessorNode.hpp"
-#include "quorvel/audio/Effect.hpp"
+#include "quorvel/audio/Flanger.hpp"
 #include "quorvel/nodes/Export.hpp"
+#include "quorvel/nodes/SweptDelayNode.hpp"
 
 namespace quorvel::extensions::audioeffects {
 
 // A flanger: each channel adds to its input a copy delayed by 2 samples plus a
 // short swept fractional delay, and feeds part of that copy back into its
 // delay line. Every channel has its own oscillator; neighbouring channels
-// sweep a quarter cycle apart.
-// Parameters may be set from any thread; process() runs on the audio thread.
-class QUORVEL_NODES_API FlangerNode : public SingleBusAudioProcessorNode {
- public:
-  using SingleBusAudioProcessorNode::process;
-
-  // A node with one 48000-sample delay line and one oscillator per channel,
-  // for `numChannels` channels.
-  explicit FlangerNode(unsigned int numChannels);
-  ~FlangerNode() override;
-
-  // The descriptor of node type AudioEffects.Flanger (no properties).
-  static NodeTypeInfo getNodeTypeInfo();
-
-  // True while the effect runs; false bypasses it.
-  bool getIsEnabled() const noexcept;
-  // Largest swept delay in seconds (default 0.005).
-  float getSweepWidth() const noexcept;
-  // Sweep frequency in Hz of channel 0's oscillator (default 0.4); 0 on a
-  // node built without channels.
-  float getFrequency() const noexcept;
-
-  // Turns the effect on (true) or bypasses it (false) from the next block on.
-  void setIsEnabled(bool isEnabled) noexcept;
-  // Sets the sweep width in seconds, any float, effective from the next sample.
-  void setSweepWidth(float sweepWidth) noexcept;
-  // Sets every channel's sweep frequency in Hz, any float; phases are kept.
-  void setFrequency(float frequency) noexcept;
-
-  // Accepts matching formats with at most 2 channels.
-  bool setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) override;
-  // The effect's parameter table and facts, bound to this node; safe from any thread.
-  audio::EffectControls& controls() noexcept;
-
-  // Runs the flanger on one block; always returns true.
-  bool process(AudioBus& inputBus, AudioBus& outputBus) noexcept override;
-
- private:
-  struct Internals;
-  std::unique_ptr<Internals> internals;
+// sweep a quarter cycle apart. Sweep width 0.005 s and frequency 0.4 Hz by
+// default.
+struct QUORVEL_NODES_API FlangerNode : SweptDelayNode<audio::Flanger> {
+  // FlangerNode(numChannels) (explicit): one 48000-sample delay line and one oscillator per
+  // channel.
+  using SweptDelayNode::SweptDelayNode;
 };
 
 }  // namespace quorvel::extensions::audioeffects
