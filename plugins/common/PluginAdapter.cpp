@@ -1,54 +1,77 @@
 #include "PluginAdapter.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <quorvel/rules/Inputs.hpp>
+#include <string>
 
 namespace quorvel::plugins {
 
 namespace {
 
-// "PingPongDelay" -> "ping-pong-delay".
-std::string kebab(std::string_view name) {
-  std::string out;
-  for (const char c : name) {
-    if (std::isupper(static_cast<unsigned char>(c)) && !out.empty()) out += '-';
-    out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+// The effect type named `name` in the registry, or nullptr.
+const audio::EffectInfo* registeredType(std::string_view name) {
+  for (const audio::EffectInfo* info : audio::effectTypes()) {
+    if (info->name == name) return info;
   }
-  return out;
+  return nullptr;
 }
 
-Variant makeVariant(const audio::EffectInfo& info, unsigned int channels, unsigned long id) {
-  Variant v{
-      &info, audio::makeEffect(info.name, channels)->parameters(), channels, {}, {}, {}, id, {},
-      false};
-  const std::string base = kebab(info.name);
-  v.slug = channels == 1 ? base + "-mono" : base;
-  v.uri = std::string(kUriBase) + v.slug;
-  v.label = "quorvel_" + v.slug;
-  std::replace(v.label.begin(), v.label.end(), '-', '_');
-  v.name = "Quorvel " + std::string(info.displayName) + (channels == 1 ? " (mono)" : "");
+Variant makeVariant(const audio::EffectInfo& info, const PublishedNames& names) {
+  const std::unique_ptr<audio::Effect> effect = audio::makeEffect(info.name, names.channels);
+  Variant v{&info,
+            effect->parameters(),
+            names.channels,
+            std::string(names.slug),
+            std::string(names.uri),
+            std::string(names.label),
+            names.ladspaId,
+            "Quorvel " + std::string(info.displayName) + (names.channels == 1 ? " (mono)" : ""),
+            false};
   // An effect that delays its signal does so at its defaults already.
-  v.reportsLatency = audio::makeEffect(info.name, channels)->latencySamples(48000) > 0.0;
+  v.reportsLatency = effect->latencySamples(48000) > 0.0;
   return v;
 }
 
 std::vector<Variant> allVariants() {
   std::vector<Variant> out;
-  unsigned long id = kLadspaFirstId;
-  for (const audio::EffectInfo* info : audio::effectTypes())
-    out.push_back(makeVariant(*info, 2, id++));
-  for (const audio::EffectInfo* info : audio::effectTypes()) {
-    // The ping-pong delay keeps two channels whatever it is asked for: no mono form.
-    if (audio::makeEffect(info->name, 1)->getNumChannels() == 1) {
-      out.push_back(makeVariant(*info, 1, id++));
+  for (const PublishedNames& names : publishedNames()) {
+    // A row whose effect has left the registry keeps its names retired.
+    if (const audio::EffectInfo* info = registeredType(names.effect)) {
+      out.push_back(makeVariant(*info, names));
     }
   }
   return out;
 }
 
 }  // namespace
+
+const std::vector<PublishedNames>& publishedNames() {
+  // Written out rather than counted off the registry, so that a new effect
+  // takes new IDs at the end instead of renumbering the mono plugins.
+  static const std::vector<PublishedNames> rows{
+      {"Delay", 2, "delay", "https://quorvel.example/plugins/delay", "quorvel_delay", 4711300},
+      {"PingPongDelay", 2, "ping-pong-delay", "https://quorvel.example/plugins/ping-pong-delay",
+       "quorvel_ping_pong_delay", 4711301},
+      {"Vibrato", 2, "vibrato", "https://quorvel.example/plugins/vibrato", "quorvel_vibrato",
+       4711302},
+      {"Flanger", 2, "flanger", "https://quorvel.example/plugins/flanger", "quorvel_flanger",
+       4711303},
+      {"Chorus", 2, "chorus", "https://quorvel.example/plugins/chorus", "quorvel_chorus", 4711304},
+      // The ping-pong delay is stereo by nature: no mono plugin.
+      {"Delay", 1, "delay-mono", "https://quorvel.example/plugins/delay-mono", "quorvel_delay_mono",
+       4711305},
+      {"Vibrato", 1, "vibrato-mono", "https://quorvel.example/plugins/vibrato-mono",
+       "quorvel_vibrato_mono", 4711306},
+      {"Flanger", 1, "flanger-mono", "https://quorvel.example/plugins/flanger-mono",
+       "quorvel_flanger_mono", 4711307},
+      {"Chorus", 1, "chorus-mono", "https://quorvel.example/plugins/chorus-mono",
+       "quorvel_chorus_mono", 4711308},
+  };
+  return rows;
+}
 
 const std::vector<Variant>& variants() {
   static const std::vector<Variant> all = allVariants();
@@ -70,9 +93,13 @@ double controlValue(const audio::Parameter& parameter, float raw, double upper) 
 }
 
 std::unique_ptr<Instance> Instance::create(const Variant& variant, double sampleRate) {
-  if (!(sampleRate >= kMinimumRate && sampleRate <= kMaximumRate)) return nullptr;
-  return std::unique_ptr<Instance>(
-      new Instance(variant, static_cast<unsigned int>(std::lround(sampleRate))));
+  unsigned int rate = 0;
+  try {
+    rate = rules::checkedRate(sampleRate);
+  } catch (const rules::RuleError&) {
+    return nullptr;
+  }
+  return std::unique_ptr<Instance>(new Instance(variant, rate));
 }
 
 Instance::Instance(const Variant& variant, unsigned int sampleRate)
@@ -86,7 +113,7 @@ Instance::Instance(const Variant& variant, unsigned int sampleRate)
       upper_(variant.parameters.size()) {
   for (std::size_t i = 0; i < variant.parameters.size(); ++i) {
     const audio::Parameter& p = variant.parameters[i];
-    upper_[i] = p.maximumAt ? std::min(p.maximum, p.maximumAt(rate_)) : p.maximum;
+    upper_[i] = effect_->maximumAt(p.key, rate_).value_or(p.maximum);
   }
   effect_->prepare(rate_, variant.channels);
 }

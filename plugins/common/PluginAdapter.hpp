@@ -3,17 +3,28 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quorvel/audio/Effect.hpp"
 
 namespace quorvel::plugins {
 
-// Sample rates the plugins accept; instantiation fails outside them.
-inline constexpr double kMinimumRate = 8000.0;
-inline constexpr double kMaximumRate = 192000.0;
-// First LADSPA unique ID of the block the plugins use (one ID per variant).
-inline constexpr unsigned long kLadspaFirstId = 4711300;
+// The names one plugin is published under. Hosts keep them in saved
+// sessions, so a released row is never edited, reordered or reused; a new
+// plugin is a new row with names and an ID no row has had.
+struct PublishedNames {
+  // The effect type, as audio::EffectInfo::name.
+  std::string_view effect;
+  unsigned int channels;
+  std::string_view slug;
+  std::string_view uri;
+  std::string_view label;
+  unsigned long ladspaId;
+};
+
+// One row per plugin, in the order variants() lists them.
+const std::vector<PublishedNames>& publishedNames();
 
 // One plugin: an effect type at a channel count, with the names both formats publish.
 struct Variant {
@@ -42,7 +53,8 @@ struct Variant {
   std::uint32_t portCount() const { return latencyPort() + (reportsLatency ? 1 : 0); }
 };
 
-// Every plugin: each effect type in stereo, then in mono where the effect has a mono form.
+// Every plugin, one per row of publishedNames(): each effect type in stereo,
+// then in mono where the effect has a mono form.
 const std::vector<Variant>& variants();
 
 // Base URI of every plugin; a variant's URI is this plus its slug.
@@ -58,7 +70,8 @@ double controlValue(const audio::Parameter& parameter, float raw, double upper) 
 // run() allocates, locks and throws nothing.
 class Instance {
  public:
-  // nullptr for a rate outside [kMinimumRate, kMaximumRate].
+  // nullptr for a rate the effects do not take (rules::checkedRate): a host
+  // is told by a failed instantiation, the one answer the formats allow.
   static std::unique_ptr<Instance> create(const Variant& variant, double sampleRate);
 
   void connect(std::uint32_t port, void* data) noexcept;

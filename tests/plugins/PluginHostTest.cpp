@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -194,18 +196,69 @@ class PluginHosts : public ::testing::Test {
 
 ScratchDir* PluginHosts::scratch = nullptr;
 
-TEST_F(PluginHosts, TurtleValidatesAgainstTheLv2Vocabulary) {
-  REQUIRE_HOST("sord_validate");
-  std::string vocabulary;
-  for (const char* root : {"/usr/lib/lv2", "/usr/lib/x86_64-linux-gnu/lv2"}) {
-    if (std::filesystem::exists(std::string(root) + "/core.lv2")) vocabulary = root;
+// The Turtle files of the LV2 project's own vocabulary under `root`: the
+// bundles that declare an lv2plug.in specification, and the schema bundle
+// of ontologies they build on. Plugin bundles of other packages are left
+// out, so that their mistakes cannot fail the validation of ours.
+std::string vocabularyTurtle(const std::filesystem::path& root) {
+  std::string files;
+  std::error_code error;
+  for (const auto& bundle : std::filesystem::directory_iterator(root, error)) {
+    std::ifstream in(bundle.path() / "manifest.ttl");
+    const std::string manifest((std::istreambuf_iterator<char>(in)), {});
+    const bool specification = manifest.find("<http://lv2plug.in/ns/") != std::string::npos &&
+                               manifest.find("lv2:Specification") != std::string::npos;
+    const bool ontologies = manifest.find("owl:Ontology") != std::string::npos &&
+                            manifest.find("lv2:Plugin") == std::string::npos;
+    if (!specification && !ontologies) continue;
+    for (const auto& file : std::filesystem::directory_iterator(bundle.path(), error)) {
+      if (file.path().extension() == ".ttl") files += " '" + file.path().string() + "'";
+    }
   }
-  if (vocabulary.empty()) GTEST_SKIP() << "the LV2 vocabulary (lv2-dev) is not installed";
-  const Result r = run("sord_validate $(find " + vocabulary +
-                       " -name '*.ttl') " QUORVEL_LV2_DIR "/quorvel-fx.lv2/*.ttl");
+  return files;
+}
+
+// sord_validate over our bundle and the vocabulary found under `root`.
+Result validate(const std::filesystem::path& root) {
+  return run("sord_validate" + vocabularyTurtle(root) +
+             " " QUORVEL_LV2_DIR "/quorvel-fx.lv2/*.ttl");
+}
+
+void expectValid(const Result& r) {
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("Found 0 errors"), std::string::npos) << r.output;
   EXPECT_EQ(r.output.find("arning"), std::string::npos) << r.output;
+}
+
+TEST_F(PluginHosts, TurtleValidatesAgainstTheLv2Vocabulary) {
+  REQUIRE_HOST("sord_validate");
+  if (std::string(QUORVEL_LV2_VOCABULARY).empty()) {
+    GTEST_SKIP() << "the LV2 vocabulary (lv2-dev) is not installed";
+  }
+  expectValid(validate(QUORVEL_LV2_VOCABULARY));
+}
+
+// Another package's broken plugin bundle beside the vocabulary changes nothing.
+TEST_F(PluginHosts, OtherPackagesBundlesDoNotAffectTheValidation) {
+  REQUIRE_HOST("sord_validate");
+  if (std::string(QUORVEL_LV2_VOCABULARY).empty()) {
+    GTEST_SKIP() << "the LV2 vocabulary (lv2-dev) is not installed";
+  }
+  const std::filesystem::path root = scratch->file("system-lv2");
+  std::filesystem::create_directories(root / "broken.lv2");
+  for (const auto& bundle : std::filesystem::directory_iterator(QUORVEL_LV2_VOCABULARY)) {
+    std::filesystem::create_directory_symlink(bundle.path(), root / bundle.path().filename());
+  }
+  std::ofstream(root / "broken.lv2" / "manifest.ttl")
+      << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+         "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+         "<urn:example:broken> a lv2:Plugin , doap:Project ; lv2:binary 3 ; lv2:port 7 .\n";
+  const Result broken = run("sord_validate" + vocabularyTurtle(QUORVEL_LV2_VOCABULARY) + " '" +
+                            (root / "broken.lv2" / "manifest.ttl").string() + "'");
+  ASSERT_EQ(broken.output.find("Found 0 errors"), std::string::npos)
+      << "the planted bundle must really be broken:\n"
+      << broken.output;
+  expectValid(validate(root));
 }
 
 TEST_F(PluginHosts, Lv2lsAndLv2infoListEveryPluginAndPort) {
