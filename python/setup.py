@@ -1,7 +1,10 @@
-"""Builds quorvel_audioeffects._core: the binding plus the DSP core's and the rules' sources.
+"""Builds quorvel_audioeffects._core: the binding plus the sources of the DSP
+core and of the rules every front end shares (rules/: the value grammar, chain
+files, the inputs an effect takes; it needs nlohmann-json's headers, Debian's
+nlohmann-json3-dev).
 
-The core's .cpp files are found when the build runs, so files added to
-dsp/src/ are picked up without touching this script. The arithmetic flags are
+The .cpp files are found when the build runs, so files added to dsp/src/ or
+rules/src/ are picked up without touching this script. The arithmetic flags are
 the core's own: contraction off, no fast-math, no -march, so every sample
 comes out as quorvel-fx computes it.
 """
@@ -16,20 +19,23 @@ from setuptools import setup
 
 HERE = Path(__file__).resolve().parent
 DSP = Path(os.environ.get("QUORVEL_DSP_DIR", HERE.parent / "dsp")).resolve()
-# The rules every front end shares: value grammar, chain files, accepted inputs.
-RULES = DSP.parent / "rules"
+RULES = Path(os.environ.get("QUORVEL_RULES_DIR", DSP.parent / "rules")).resolve()
 
 if not (DSP / "include" / "quorvel" / "audio" / "Effect.hpp").is_file():
     sys.exit(f"setup.py: the DSP core is not at {DSP}; build from python/ inside the "
              "repository or set QUORVEL_DSP_DIR")
+if not (RULES / "include" / "quorvel" / "rules" / "Values.hpp").is_file():
+    sys.exit(f"setup.py: the rules are not at {RULES}; build from python/ inside the "
+             "repository or set QUORVEL_RULES_DIR")
 
 # Both cores of a small machine by default; NPY_NUM_BUILD_JOBS overrides.
 ParallelCompile("NPY_NUM_BUILD_JOBS", default=os.cpu_count() or 2).install()
 
 
 class build_core_ext(build_ext):
-    """Adds the core's sources when the build runs. Outside setup()'s
-    arguments, because setuptools refuses paths outside this folder there."""
+    """Adds the core's and the rules' sources when the build runs. Outside
+    setup()'s arguments, because setuptools refuses paths outside this folder
+    there."""
 
     def build_extensions(self):
         sources = sorted(glob(str(DSP / "src" / "*.cpp")) +
@@ -38,7 +44,8 @@ class build_core_ext(build_ext):
         # A changed core header rebuilds the module, not only a changed source.
         headers = sorted(glob(str(DSP / "include" / "quorvel" / "audio" / "*.hpp")) +
                          glob(str(DSP / "src" / "**" / "*.hpp"), recursive=True) +
-                         glob(str(RULES / "**" / "*.hpp"), recursive=True))
+                         glob(str(RULES / "include" / "quorvel" / "rules" / "*.hpp")) +
+                         glob(str(RULES / "src" / "*.hpp")))
         for extension in self.extensions:
             extension.sources = [s for s in extension.sources if s not in sources] + sources
             extension.depends = headers
@@ -48,8 +55,7 @@ class build_core_ext(build_ext):
 extension = Pybind11Extension(
     "quorvel_audioeffects._core",
     ["src/module.cpp"],
-    include_dirs=[str(DSP / "include"), str(DSP / "src"), str(RULES / "include"),
-                  str(RULES / "src")],
+    include_dirs=[str(DSP / "include"), str(DSP / "src"), str(RULES / "include")],
     libraries=["hwy"],
     cxx_std=17,
     extra_compile_args=[

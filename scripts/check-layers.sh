@@ -3,8 +3,10 @@
 # The layers, each with the include folders it may use:
 #   host       quorvel/*.hpp (the host interface) only
 #   dsp        quorvel/audio/ only
+#   rules      quorvel/audio/, quorvel/rules/ and nlohmann/ (the JSON reader)
 #   nodes      quorvel/audio/, quorvel/nodes/ and the host
 #   extension  all of those and quorvel/audioeffects/, quorvel/AudioEffects.hpp
+# No layer below the rules (dsp, host) may include quorvel/rules/.
 # Any other include is a standard or system header in <>, or a private
 # header in "" that sits beside the file including it or in its layer's src/
 # (the core's vector kernels live in dsp/src/vector/).
@@ -17,6 +19,7 @@ root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 layer_of() {
   case $1 in
     quorvel/audio/*) echo dsp ;;
+    quorvel/rules/*) echo rules ;;
     quorvel/nodes/*) echo nodes ;;
     quorvel/audioeffects/* | quorvel/AudioEffects.hpp) echo extension ;;
     quorvel/*/*) echo unknown ;;
@@ -28,6 +31,7 @@ may_include() {  # <layer> <layer of the header>
   case $1 in
     host) [ "$2" = host ] ;;
     dsp) [ "$2" = dsp ] ;;
+    rules) [[ $2 =~ ^(dsp|rules)$ ]] ;;
     nodes) [[ $2 =~ ^(dsp|host|nodes)$ ]] ;;
     extension) [[ $2 =~ ^(dsp|host|nodes|extension)$ ]] ;;
   esac
@@ -40,7 +44,7 @@ fail() {
   failures=$((failures + 1))
 }
 
-for layer in host dsp nodes extension; do
+for layer in host dsp rules nodes extension; do
   [ -d "$root/$layer" ] || { fail "$root/$layer" "no such layer folder"; continue; }
   while IFS= read -r -d '' file; do
     lineno=0
@@ -54,6 +58,10 @@ for layer in host dsp nodes extension; do
         quorvel/*)
           owner=$(layer_of "$header")
           may_include "$layer" "$owner" || fail "$where" "$layer includes $header ($owner)"
+          ;;
+        nlohmann/*)
+          [ "$layer" = rules ] || [ "$delimiter" = '<' ] ||
+            fail "$where" "$header is neither a quorvel/ header nor a private header of $layer"
           ;;
         *)
           if [ "$delimiter" = '"' ]; then

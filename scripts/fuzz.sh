@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang under AddressSanitizer and
-# UndefinedBehaviorSanitizer and runs each node type's target for
-# FUZZ_SECONDS seconds (default 60), starting from the checked-in seed corpus
-# in fuzz/corpus/<node>/. New inputs go to a scratch corpus in the build
-# directory, never into the checked-in one. Any sanitizer report, failed
-# check or crash fails the script; the executions of every target are printed.
+# UndefinedBehaviorSanitizer and runs each node type's target and the rules
+# target (fuzz_rules, with the dictionary fuzz/rules.dict) for FUZZ_SECONDS
+# seconds (default 60), starting from the checked-in seed corpus in
+# fuzz/corpus/<node>/ and fuzz/corpus/rules/. New inputs go to a scratch
+# corpus in the build directory, never into the checked-in one. Any sanitizer
+# report, failed check or crash fails the script; the executions of every
+# target are printed.
 #
 #   scripts/fuzz.sh                    every target, FUZZ_SECONDS each
 #   FUZZ_SECONDS=10 scripts/fuzz.sh    a quick pass
 #   FUZZ_BUILD_DIR=build/fuzz          where to build (default build/fuzz)
+#   FUZZ_TARGETS="rules delay"         only these targets (default all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,7 +23,7 @@ cmake -S . -B "$dir" -G Ninja -DQUORVEL_WERROR=ON -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_SANITIZE=address -DQUORVEL_BUILD_FUZZERS=ON \
   -DQUORVEL_BUILD_TESTS=OFF -DQUORVEL_BUILD_TOOLS=OFF -DQUORVEL_BUILD_BENCHMARKS=OFF \
   -DQUORVEL_BUILD_EXAMPLES=OFF >/dev/null
-nodes=(delay pingpongdelay vibrato flanger chorus)
+read -r -a nodes <<<"${FUZZ_TARGETS:-delay pingpongdelay vibrato flanger chorus rules}"
 cmake --build "$dir" -j "$jobs" --target "${nodes[@]/#/fuzz_}"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
@@ -32,9 +35,11 @@ for node in "${nodes[@]}"; do
   mkdir -p "$scratch"
   log="$dir/fuzz-$node.log"
   echo "== fuzz_$node for ${seconds}s"
+  extra=()
+  [ -f "fuzz/$node.dict" ] && extra+=(-dict="fuzz/$node.dict")
   if ! "$dir/fuzz/fuzz_$node" -max_total_time="$seconds" -max_len=4096 -timeout=20 \
       -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$dir/fuzz-$node-" \
-      "$scratch" "fuzz/corpus/$node" >"$log" 2>&1; then
+      "${extra[@]}" "$scratch" "fuzz/corpus/$node" >"$log" 2>&1; then
     tail -n 60 "$log"
     echo "fuzz_$node FAILED (log: $log; the failing input: $dir/fuzz-$node-crash-*)"
     exit 1

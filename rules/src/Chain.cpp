@@ -237,10 +237,19 @@ std::vector<EffectRequest> readChain(std::string_view json, std::string_view ori
   try {
     document = Json::parse(json.begin(), json.end(), Tracker(origin));
   } catch (const Json::exception& bad) {
-    // The library's text starts with its own "[json.exception...]" tag.
-    const std::string message = bad.what();
+    // The library's text starts with its own "[json.exception...]" tag and
+    // ends with the token it last read, which can be the rest of the file.
+    std::string message = bad.what();
     const std::size_t tag = message.find("] ");
-    fail(origin, "", tag == std::string::npos ? message : message.substr(tag + 2));
+    if (tag != std::string::npos) message.erase(0, tag + 2);
+    const std::string_view lastRead = "last read: '";
+    const std::size_t token = message.find(lastRead);
+    if (token != std::string::npos && message.back() == '\'') {
+      const std::size_t from = token + lastRead.size();
+      message = message.substr(0, from) +
+                shortened(std::string_view(message).substr(from, message.size() - from - 1)) + "'";
+    }
+    fail(origin, "", message);
   }
   const Json* effects = &document;
   std::string where;
