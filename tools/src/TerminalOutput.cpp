@@ -145,7 +145,7 @@ constexpr const char* kExitStatus =
     "       out-of-range value, a delay longer than the delay line at the file's rate\n"
     "  3    input/output failure: missing, empty, truncated or non-audio input; unwritable output\n"
     "  4    processing failure: an effect refuses the audio (e.g. mono into PingPongDelay,\n"
-    "       more than two channels) or fails while processing\n"
+    "       three channels into Chorus) or fails while processing\n"
     "  130  interrupted by SIGINT; the temporary output was removed\n"
     "  143  terminated by SIGTERM; the temporary output was removed\n"
     "The output is written to a temporary file beside it and renamed only on success,\n"
