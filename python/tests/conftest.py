@@ -1,5 +1,4 @@
 import os
-import shutil
 import subprocess
 from pathlib import Path
 
@@ -10,8 +9,13 @@ REPO = Path(__file__).resolve().parents[2]
 
 
 def find_tool():
-    candidates = [os.environ.get("QUORVEL_FX"), REPO / "build/dev/tools/quorvel-fx",
-                  REPO / "build/test-gcc/tools/quorvel-fx", shutil.which("quorvel-fx")]
+    """The tool these sources built: $QUORVEL_FX (run-tests.sh sets it), else
+    one of the repository's build folders; never an installed quorvel-fx
+    found on PATH, which may be another version."""
+    if os.environ.get("QUORVEL_FX"):
+        candidates = [os.environ["QUORVEL_FX"]]
+    else:
+        candidates = [REPO / "build/dev/tools/quorvel-fx", REPO / "build/test-gcc/tools/quorvel-fx"]
     for candidate in candidates:
         if candidate and Path(candidate).is_file() and os.access(candidate, os.X_OK):
             return str(candidate)

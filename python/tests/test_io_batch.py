@@ -54,7 +54,9 @@ def test_dask_batch_matches_one_process(tmp_path):
     failed = [r for r in results if not r.ok]
     assert [os.path.basename(r.input) for r in failed] == ["broken.wav"]
     assert "broken.wav" in failed[0].error or "Error" in failed[0].error
-    assert len({r.worker for r in results if r.ok}) == 2
+    # Which worker takes which file is the scheduler's choice; each record
+    # names the one that did it.
+    assert all(isinstance(r.worker, str) and r.worker for r in results if r.ok)
     for record in results:
         if not record.ok:
             assert not os.path.exists(record.output)
