@@ -11,14 +11,6 @@ namespace quorvel::plugins {
 
 namespace {
 
-// The effect type named `name` in the registry, or nullptr.
-const audio::EffectInfo* registeredType(std::string_view name) {
-  for (const audio::EffectInfo* info : audio::effectTypes()) {
-    if (info->name == name) return info;
-  }
-  return nullptr;
-}
-
 Variant makeVariant(const audio::EffectInfo& info, const PublishedNames& names) {
   const std::unique_ptr<audio::Effect> effect = audio::makeEffect(info.name, names.channels);
   Variant v{&info,
@@ -39,7 +31,7 @@ std::vector<Variant> allVariants() {
   std::vector<Variant> out;
   for (const PublishedNames& names : publishedNames()) {
     // A row whose effect has left the registry keeps its names retired.
-    if (const audio::EffectInfo* info = registeredType(names.effect)) {
+    if (const audio::EffectInfo* info = audio::findEffectType(names.effect)) {
       out.push_back(makeVariant(*info, names));
     }
   }
