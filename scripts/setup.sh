@@ -11,7 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   openjdk-17-jdk-headless
-  libsndfile1-dev libcli11-dev nlohmann-json3-dev libhwy-dev
+  libsndfile1-dev libcli11-dev nlohmann-json3-dev libhwy-dev libfmt-dev libfftw3-dev
   sox gnuplot-nox
   python3-dev python3-venv python3-setuptools python3-pybind11 python3-numpy python3-soundfile python3-distributed python3-pytest
   lv2-dev ladspa-sdk lilv-utils sordi ecasound lv2file
