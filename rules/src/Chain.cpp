@@ -242,12 +242,16 @@ std::vector<EffectRequest> readChain(std::string_view json, std::string_view ori
     std::string message = bad.what();
     const std::size_t tag = message.find("] ");
     if (tag != std::string::npos) message.erase(0, tag + 2);
+    // The token is quoted and may be followed by "; expected ...".
     const std::string_view lastRead = "last read: '";
     const std::size_t token = message.find(lastRead);
-    if (token != std::string::npos && message.back() == '\'') {
+    if (token != std::string::npos) {
       const std::size_t from = token + lastRead.size();
+      std::size_t to = message.rfind("'; expected ");
+      if (to == std::string::npos || to < from)
+        to = message.back() == '\'' ? message.size() - 1 : from;
       message = message.substr(0, from) +
-                shortened(std::string_view(message).substr(from, message.size() - from - 1)) + "'";
+                shortened(std::string_view(message).substr(from, to - from)) + message.substr(to);
     }
     fail(origin, "", message);
   }
