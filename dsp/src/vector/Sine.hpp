@@ -10,9 +10,10 @@ namespace quorvel::audio::detail {
 // angle in radians; `out` may be `angles` itself.
 void sineBlock(const float* angles, float* out, std::size_t count) noexcept;
 
-// True when sineBlock runs the vector kernel; false when that kernel did not
-// reproduce the C library's sinf on its check points at first use (another
-// C library or another algorithm), and every value takes std::sin instead.
+// True when sineBlock runs the vector kernel. With glibc, false when the
+// kernel did not reproduce its sinf on the check points at first use, and
+// every value takes std::sin instead. With any other C library always true:
+// that library's sinf is not glibc's, so the kernel is the reference there.
 bool vectorSineInUse() noexcept;
 
 }  // namespace quorvel::audio::detail

@@ -26,6 +26,17 @@ namespace quorvel::audio {
 
 HWY_EXPORT(compiledTarget);
 
+#if HWY_COMPILE_ONLY_STATIC
+// One copy of the kernels (the baseline build, and WebAssembly, where
+// Highway's compiled run-time detection is not linked): nothing to choose.
+std::vector<std::string> vectorTargets() { return {hwy::TargetName(HWY_STATIC_TARGET)}; }
+
+std::string activeVectorTarget() { return hwy::TargetName(HWY_STATIC_TARGET); }
+
+bool forceVectorTarget(const std::string& name) {
+  return name.empty() || name == hwy::TargetName(HWY_STATIC_TARGET);
+}
+#else
 std::vector<std::string> vectorTargets() {
   std::vector<std::string> names;
   hwy::SetSupportedTargetsForTest(0);
@@ -51,6 +62,7 @@ bool forceVectorTarget(const std::string& name) {
   }
   return false;
 }
+#endif
 
 }  // namespace quorvel::audio
 #endif  // HWY_ONCE
