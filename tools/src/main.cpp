@@ -55,36 +55,10 @@ std::string helpHint(const std::string& command) {
                          : " (see 'quorvel-fx " + command + " --help')";
 }
 
-// The handler InterruptCleanup installed; ours runs first to take the bar
-// off the terminal, then hands over to it for the cleanup and the exit.
-struct sigaction previousInt {};
-struct sigaction previousTerm {};
-
-extern "C" void announceInterrupt(int signal) {
-  quorvelfx::ProgressBar::clearForSignal();
-  const char* text = signal == SIGTERM ? "quorvel-fx: terminated\n" : "quorvel-fx: interrupted\n";
-  const ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
-  static_cast<void>(ignored);
-  const struct sigaction& previous = signal == SIGTERM ? previousTerm : previousInt;
-  if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
-    previous.sa_handler(signal);
-  }
-  _exit(signal == SIGTERM ? quorvelfx::kExitTerminated : quorvelfx::kExitInterrupted);
-}
-
-void installInterruptMessage() {
-  struct sigaction action {};
-  action.sa_handler = announceInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &previousInt);
-  sigaction(SIGTERM, &action, &previousTerm);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  quorvelfx::InterruptCleanup::install();
-  installInterruptMessage();
+  quorvelfx::Interrupts::install(quorvelfx::ProgressBar::clearForSignal);
 
   CLI::App app{
       "quorvel-fx: run audio files through the AudioEffects nodes (all that the extension\n"
