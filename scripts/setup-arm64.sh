@@ -18,4 +18,5 @@ fi
 ./scripts/setup.sh \
   crossbuild-essential-arm64 binutils-aarch64-linux-gnu qemu-user \
   libc6:arm64 libstdc++6:arm64 \
-  libgtest-dev:arm64 libgmock-dev:arm64 libhwy-dev:arm64 libsndfile1-dev:arm64 lv2-dev:arm64
+  libgtest-dev:arm64 libgmock-dev:arm64 libhwy-dev:arm64 libsndfile1-dev:arm64 lv2-dev:arm64 \
+  libfftw3-dev:arm64 libfmt-dev:arm64
