@@ -1,5 +1,5 @@
-// Unit checks of how the tool puts samples into files: the PCM quantiser, the
-// float WAV's cbSize and the all-or-nothing output file.
+// Unit checks of how the tool reads and writes files: a data chunk cut short,
+// the PCM quantiser, the float WAV's cbSize and the all-or-nothing output file.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,12 +15,14 @@
 #include <vector>
 
 #include "AtomicOutput.hpp"
+#include "AudioFileReader.hpp"
 #include "CommandLine.hpp"
 #include "Dither.hpp"
 #include "ScratchDir.hpp"
 #include "WavHeaders.hpp"
 
 using quorvelfx::AtomicOutput;
+using quorvelfx::AudioFileReader;
 using quorvelfx::FloatWavFile;
 using quorvelfx::PcmQuantiser;
 using quorvelfx::Quantisation;
@@ -44,6 +46,40 @@ std::vector<int> quantise(int bits, bool dither, const std::vector<float>& sampl
 }
 
 }  // namespace
+
+// libsndfile reports a data chunk longer than the file only in its log; the
+// reader's warning depends on that text, so a change of it must show here.
+TEST(AudioFileReader, DataCutShortIsReadAsFarAsItGoesWithAWarning) {
+  ScratchDir dir;
+  const std::vector<short> frames(2 * 1000, 1000);
+  for (const int format : {SF_FORMAT_WAV | SF_FORMAT_PCM_16}) {
+    const bool wav = (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV;
+    SCOPED_TRACE(wav ? "WAV" : "AIFF");
+    const std::string whole = dir.file(wav ? "whole.wav" : "whole.aiff");
+    {
+      SndfileHandle file(whole, SFM_WRITE, format, 2, 44100);
+      ASSERT_EQ(file.writef(frames.data(), 1000), 1000);
+    }
+    EXPECT_EQ(AudioFileReader(whole).warning(), "");
+    const std::string bytes = slurp(whole);
+    const std::string cut = dir.file(wav ? "cut.wav" : "cut.aiff");
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() - 400);  // 100 frames
+
+    AudioFileReader reader(cut);
+    EXPECT_EQ(reader.frames(), 900u);
+    // An AIFF's SSND size counts its 8-byte offset and block-size fields too.
+    const std::string declared = wav ? "4000" : "4008";
+    const std::string present = wav ? "3600" : "3608";
+    EXPECT_EQ(reader.warning(), cut + ": data chunk declares " + declared +
+                                    " bytes but the file holds " + present +
+                                    "; read the 900 frames there");
+    std::vector<float> samples(2 * 1000);
+    EXPECT_EQ(reader.read(samples.data(), 1000), 900u);
+    EXPECT_EQ(samples[2 * 899], 1000.0f / 32768.0f);
+    EXPECT_EQ(samples[2 * 900], 0.0f);  // past the end: silence, not stale data
+    EXPECT_EQ(reader.read(samples.data(), 1000), 0u);
+  }
+}
 
 TEST(PcmQuantiser, RoundsToNearestStepHalfUpAndClampsAtFullScale) {
   const float step = 1.0f / 32768.0f;
