@@ -52,7 +52,7 @@ std::vector<int> quantise(int bits, bool dither, const std::vector<float>& sampl
 TEST(AudioFileReader, DataCutShortIsReadAsFarAsItGoesWithAWarning) {
   ScratchDir dir;
   const std::vector<short> frames(2 * 1000, 1000);
-  for (const int format : {SF_FORMAT_WAV | SF_FORMAT_PCM_16}) {
+  for (const int format : {SF_FORMAT_WAV | SF_FORMAT_PCM_16, SF_FORMAT_AIFF | SF_FORMAT_PCM_16}) {
     const bool wav = (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV;
     SCOPED_TRACE(wav ? "WAV" : "AIFF");
     const std::string whole = dir.file(wav ? "whole.wav" : "whole.aiff");

@@ -33,7 +33,9 @@ ShortData shortDataChunk(SndfileHandle& file) {
   for (const char* line = log.data(); *line != '\0';) {
     const char* end = std::strchr(line, '\n');
     const std::size_t length = end ? static_cast<std::size_t>(end - line) : std::strlen(line);
-    const std::string text(line, length);
+    std::string text(line, length);
+    // Chunks inside a container's FORM (AIFF's SSND) are indented.
+    text.erase(0, text.find_first_not_of(' '));
     const bool dataChunk = text.rfind("data", 0) == 0 || text.rfind("SSND", 0) == 0;
     const std::size_t colon = text.find(':');
     const std::size_t should = text.find("(should be ");
