@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -18,6 +20,7 @@
 #include "AudioFileReader.hpp"
 #include "CommandLine.hpp"
 #include "Dither.hpp"
+#include "Interrupts.hpp"
 #include "ScratchDir.hpp"
 #include "WavHeaders.hpp"
 
@@ -208,6 +211,30 @@ TEST(WavHeaders, FloatWavGetsCbSizeAndOtherwiseLibsndfilesBytes) {
   }
 }
 
+// Any other header (here PCM, which needs no cbSize) is moved back where
+// libsndfile put it, so the file is exactly libsndfile's.
+TEST(WavHeaders, OtherHeadersComeOutAsLibsndfileWroteThem) {
+  ScratchDir dir;
+  const std::vector<short> samples(2 * 500, -1234);
+  const int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  {
+    SndfileHandle plain(dir.file("plain.wav"), SFM_WRITE, format, 2, 8000);
+    ASSERT_EQ(plain.writef(samples.data(), 500), 500);
+  }
+  const int descriptor = open(dir.file("through.wav").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_GE(descriptor, 0);
+  {
+    FloatWavFile device(descriptor);
+    {
+      SndfileHandle file(device.io(), &device, SFM_WRITE, format, 2, 8000);
+      ASSERT_EQ(file.writef(samples.data(), 500), 500);
+    }
+    ASSERT_TRUE(device.finish()) << device.error();
+  }
+  close(descriptor);
+  EXPECT_EQ(slurp(dir.file("through.wav")), slurp(dir.file("plain.wav")));
+}
+
 TEST(AtomicOutput, ReplacesOnlyOnCommitAndLeavesNothingElse) {
   ScratchDir dir;
   const std::string output = dir.file("out.wav");
@@ -254,4 +281,48 @@ TEST(AtomicOutput, RefusesWhatCannotBeWrittenWithoutLeavingAFile) {
   mkdir(dir.file("out.wav").c_str(), 0755);
   EXPECT_THROW(output.commit(), quorvelfx::CliError);
   EXPECT_EQ(dir.entries(), 1u);
+}
+
+// The one handler: terminal first, then the message, then the tracked
+// temporaries, then the status; an untracked file stays.
+TEST(Interrupts, OneHandlerClearsSaysRemovesAndExits) {
+  ScratchDir dir;
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
+    const std::string tracked = dir.file("tracked");
+    const std::string kept = dir.file("kept");
+    std::ofstream(tracked) << "partial";
+    std::ofstream(kept) << "keep";
+    int messages[2];
+    ASSERT_EQ(pipe(messages), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      dup2(messages[1], STDERR_FILENO);
+      quorvelfx::Interrupts::install([]() noexcept {
+        const ssize_t ignored = write(STDERR_FILENO, "[clear]", 7);
+        static_cast<void>(ignored);
+      });
+      const int slot = quorvelfx::Interrupts::track(tracked);
+      quorvelfx::Interrupts::untrack(quorvelfx::Interrupts::track(kept));
+      if (slot < 0) _exit(99);
+      raise(signal);
+      _exit(98);
+    }
+    close(messages[1]);
+    std::string said;
+    char buffer[256];
+    for (ssize_t got; (got = read(messages[0], buffer, sizeof buffer)) > 0;) {
+      said.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(messages[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), signal == SIGINT ? 130 : 143);
+    EXPECT_EQ(said, signal == SIGINT ? "[clear]quorvel-fx: interrupted\n"
+                                     : "[clear]quorvel-fx: terminated\n");
+    EXPECT_NE(access(tracked.c_str(), F_OK), 0);
+    EXPECT_EQ(slurp(kept), "keep");
+  }
 }
