@@ -16,7 +16,7 @@
 
 namespace {
 
-using quorvelfx::ChainFile;
+namespace ChainFile = quorvelfx::ChainFile;
 using quorvelfx::CliError;
 using Settings = std::vector<std::pair<std::string, std::string>>;
 

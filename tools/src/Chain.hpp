@@ -23,12 +23,13 @@ using quorvel::rules::EffectRequest;
 
 // Splits the words after INPUT OUTPUT into effects: a word without '=' starts
 // a new effect, a name=value word sets a parameter of the effect before it.
-class ChainArguments {
- public:
-  // The effects in order, values still text; throws CliError(kExitUsage)
-  // for an empty chain, a setting before any effect or a setting without a name.
-  static std::vector<EffectRequest> parse(const std::vector<std::string>& words);
-};
+namespace ChainArguments {
+
+// The effects in order, values still text; throws CliError(kExitUsage)
+// for an empty chain, a setting before any effect or a setting without a name.
+std::vector<EffectRequest> parse(const std::vector<std::string>& words);
+
+}  // namespace ChainArguments
 
 // Effect nodes connected in series, each reading the previous one's output
 // buffer. Nodes are created through their factory and configured from the

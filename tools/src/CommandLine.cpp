@@ -1,10 +1,11 @@
 #include "CommandLine.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -19,7 +20,7 @@ bool allDigits(const std::string& text, std::size_t from) {
   return true;
 }
 
-// strtod accepts leading blanks, hex floats, "inf" and "nan"; a parameter
+// strtod accepts leading blanks, hex floats, "inf" and "nan"; an option
 // value should be a plain decimal, so the characters are checked first.
 bool looksDecimal(const std::string& text) {
   if (text.empty()) return false;
@@ -30,17 +31,6 @@ bool looksDecimal(const std::string& text) {
     }
   }
   return std::isdigit(static_cast<unsigned char>(text.back())) || text.back() == '.';
-}
-
-template <typename T>
-std::string rangeText(T min, T max) {
-  return "out of range [" + std::to_string(min) + ", " + std::to_string(max) + "]";
-}
-
-std::string shortest(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", value);
-  return text;
 }
 
 // Levenshtein distance, ignoring letter case.
@@ -89,13 +79,6 @@ std::string ValueParser::lowercase(std::string text) {
   return text;
 }
 
-bool ValueParser::parseBool(const std::string& text) {
-  const std::string word = ValueParser::lowercase(text);
-  if (word == "true" || word == "yes" || word == "on" || word == "1") return true;
-  if (word == "false" || word == "no" || word == "off" || word == "0") return false;
-  throw std::invalid_argument("not a boolean (use true/false, yes/no, on/off or 1/0)");
-}
-
 unsigned int ValueParser::parseUnsigned(const std::string& text, unsigned int min,
                                         unsigned int max) {
   if (!text.empty() && text[0] == '-' && allDigits(text, 1)) {
@@ -105,14 +88,9 @@ unsigned int ValueParser::parseUnsigned(const std::string& text, unsigned int mi
   errno = 0;
   const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
   if (errno == ERANGE || value < min || value > max) {
-    throw std::invalid_argument(rangeText(min, max));
+    throw std::invalid_argument(fmt::format("out of range [{}, {}]", min, max));
   }
   return static_cast<unsigned int>(value);
-}
-
-float ValueParser::parseFloat(const std::string& text, float min, float max) {
-  const double value = parseDouble(text, min, max);
-  return static_cast<float>(value);
 }
 
 double ValueParser::parseDouble(const std::string& text, double min, double max) {
@@ -123,7 +101,7 @@ double ValueParser::parseDouble(const std::string& text, double min, double max)
   if (end != text.c_str() + text.size()) throw std::invalid_argument("not a number");
   if (errno == ERANGE || !std::isfinite(value)) throw std::invalid_argument("out of range");
   if (value < min || value > max) {
-    throw std::invalid_argument("out of range [" + shortest(min) + ", " + shortest(max) + "]");
+    throw std::invalid_argument(fmt::format("out of range [{:g}, {:g}]", min, max));
   }
   return value;
 }

@@ -30,33 +30,31 @@ class CliError : public std::runtime_error {
   ExitCode code_;
 };
 
-// Strict text-to-value conversions for effect parameters and options. Each
-// function consumes the whole text or throws std::invalid_argument whose
-// message says what was wrong ("not a number", "out of range", ...); nothing
-// silently becomes zero.
-class ValueParser {
- public:
-  // true/false, yes/no, on/off, 1/0 in any letter case.
-  static bool parseBool(const std::string& text);
-  // A decimal whole number without sign, within [min, max].
-  static unsigned int parseUnsigned(const std::string& text, unsigned int min, unsigned int max);
-  // A finite decimal number such as 0.25, .5, 2e-3 or 12, within [min, max].
-  static float parseFloat(const std::string& text, float min, float max);
-  // Like parseFloat, in double precision (used for durations in seconds).
-  static double parseDouble(const std::string& text, double min, double max);
-  // An ASCII lower-case copy of `text`, for matching names in any letter case.
-  static std::string lowercase(std::string text);
-};
+// Strict text-to-number conversions for the tool's own options (effect
+// parameters go through the rules layer). Each consumes the whole text or
+// throws std::invalid_argument saying what was wrong ("not a number", "out
+// of range [1, 64]", ...); nothing silently becomes zero.
+namespace ValueParser {
+
+// A decimal whole number without sign, within [min, max].
+unsigned int parseUnsigned(const std::string& text, unsigned int min, unsigned int max);
+// A finite decimal number such as 0.25, .5, 2e-3 or 12, within [min, max].
+double parseDouble(const std::string& text, double min, double max);
+// An ASCII lower-case copy of `text`, for matching names in any letter case.
+std::string lowercase(std::string text);
+
+}  // namespace ValueParser
 
 // Names of the tool's commands, for the message about a mistyped one.
-class CommandNames {
- public:
-  // "unknown command 'lst'; did you mean 'list'?"; the suggestion is the
-  // closest of `known` by edit distance, left out when none is close.
-  static std::string unknown(const std::string& word, const std::vector<std::string>& known);
-  // The closest of `known` to `word`, or empty when every one needs more
-  // edits than a third of its length (at least one, rounded up).
-  static std::string closest(const std::string& word, const std::vector<std::string>& known);
-};
+namespace CommandNames {
+
+// "unknown command 'lst'; did you mean 'list'?"; the suggestion is the
+// closest of `known` by edit distance, left out when none is close.
+std::string unknown(const std::string& word, const std::vector<std::string>& known);
+// The closest of `known` to `word`, or empty when every one needs more
+// edits than a third of its length (at least one, rounded up).
+std::string closest(const std::string& word, const std::vector<std::string>& known);
+
+}  // namespace CommandNames
 
 }  // namespace quorvelfx

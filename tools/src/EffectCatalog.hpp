@@ -37,7 +37,14 @@ struct EffectParameter {
   const char* typeName() const noexcept;
   // `value` as the rules write it: "200", "0.7", "true".
   std::string format(double value) const;
+  // The parameter as the rules layer describes one, without its rate bound;
+  // views this parameter's strings, so it must not outlive it.
+  quorvel::audio::Parameter entry() const noexcept;
 };
+
+// A table bound as the unsigned whole number an integer parameter stores:
+// 0 for anything not above 0, at most 4294967295.
+unsigned int wholeBound(double bound) noexcept;
 
 // A node type a factory registers, with the parameters its effect publishes.
 class EffectType {

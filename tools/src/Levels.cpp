@@ -1,9 +1,9 @@
 #include "Levels.hpp"
 
+#include <fmt/format.h>
 #include <sndfile.h>
 
 #include <cmath>
-#include <cstdio>
 
 namespace quorvelfx {
 
@@ -38,12 +38,10 @@ double OutputLevel::suggestedGainDb(float peak) noexcept {
 }
 
 std::string OutputLevel::overloadWarning(std::uint64_t count, float peak, int sndfileFormat) {
-  char level[96];
-  std::snprintf(level, sizeof level, " (peak %+.1f dBFS)", 20.0 * std::log10(peak));
-  char gain[64];
-  std::snprintf(gain, sizeof gain, "--gain %.1f or --norm", suggestedGainDb(peak));
-  const std::string lower = std::string("lower the level with ") + gain;
-  const std::string samples = std::to_string(count) + (count == 1 ? " sample" : " samples");
+  const std::string level = fmt::format(" (peak {:+.1f} dBFS)", 20.0 * std::log10(peak));
+  const std::string gain = fmt::format("--gain {:.1f} or --norm", suggestedGainDb(peak));
+  const std::string lower = "lower the level with " + gain;
+  const std::string samples = fmt::format("{} {}", count, count == 1 ? "sample" : "samples");
 
   const int container = sndfileFormat & SF_FORMAT_TYPEMASK;
   const int encoding = sndfileFormat & SF_FORMAT_SUBMASK;

@@ -1,5 +1,6 @@
 #include "TerminalOutput.hpp"
 
+#include <fmt/format.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -22,9 +23,7 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
 std::string clockText(double seconds) {
   const long total = static_cast<long>(seconds + 0.5);
-  char text[32];
-  std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
-  return text;
+  return fmt::format("{}:{:02}", total / 60, total % 60);
 }
 
 // Whether a bar is on screen, for the signal handler.
@@ -54,8 +53,7 @@ void ProgressBar::update(std::uint64_t doneFrames) {
 
 std::string ProgressBar::line(double fraction, double elapsedSeconds, int columns) {
   fraction = std::clamp(fraction, 0.0, 1.0);
-  char percent[8];
-  std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100.0));
+  const std::string percent = fmt::format("{:3}%", static_cast<int>(fraction * 100.0));
   const std::string elapsed = "  elapsed " + clockText(elapsedSeconds);
   std::string remaining;
   if (elapsedSeconds >= kEstimateSeconds && fraction >= kEstimateFraction) {

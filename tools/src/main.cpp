@@ -2,13 +2,13 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "ApplyOptions.hpp"
 #include "AudioFiles.hpp"
 #include "CommandLine.hpp"
 #include "Commands.hpp"
@@ -69,73 +69,7 @@ int main(int argc, char** argv) {
   app.footer(quorvelfx::HelpText::toolFooter());
 
   quorvelfx::ApplyOptions apply;
-  CLI::App* applyCommand =
-      app.add_subcommand("apply", "Run INPUT through a chain of effects and write OUTPUT");
-  applyCommand
-      ->add_option("FILES-AND-EFFECTS", apply.words,
-                   "INPUT OUTPUT EFFECT [name=value ...] [EFFECT ...]; '-' as INPUT or OUTPUT\n"
-                   "is standard input or output. With --output-dir: INPUT... -- EFFECT ...")
-      ->type_name("WORD");
-  applyCommand
-      ->add_option("--chain", apply.chainFile,
-                   "Read the effects from a JSON file instead of the command line")
-      ->type_name("FILE.json");
-  applyCommand
-      ->add_option("--output-dir", apply.outputDir,
-                   "Process every INPUT into DIR, each output named after its input")
-      ->type_name("DIR");
-  applyCommand
-      ->add_option("-j,--jobs", apply.jobs,
-                   "Files processed at once with --output-dir (default: one per core)")
-      ->type_name("N");
-  applyCommand->add_option("--block", apply.block, "Frames per processing block, 1 to 65536")
-      ->type_name("N")
-      ->capture_default_str();
-  applyCommand
-      ->add_option("-t,--type", apply.type,
-                   "Output type, instead of OUTPUT's extension: wav, flac, aiff, aifc, ogg, au\n"
-                   "or raw (needed for OUTPUT '-')")
-      ->type_name("TYPE");
-  applyCommand
-      ->add_option("--encoding", apply.encoding,
-                   "float, double, pcm8, pcm16, pcm24 or pcm32 (FLAC: pcm8 to pcm24; float\n"
-                   "AIFF is AIFF-C). Default: the input's, when OUTPUT has its container;\n"
-                   "otherwise float for WAV/AIFF, pcm24 for FLAC")
-      ->type_name("ENCODING");
-  applyCommand
-      ->add_option("--input-type", apply.inputType,
-                   "Input type, instead of telling it from the data; raw needs --rate,\n"
-                   "--channels and --input-encoding")
-      ->type_name("TYPE");
-  applyCommand->add_option("--rate", apply.rate, "Sample rate of raw input, in Hz")
-      ->type_name("HZ");
-  applyCommand->add_option("--channels", apply.channels, "Channels of raw input")->type_name("N");
-  applyCommand
-      ->add_option("--input-encoding", apply.inputEncoding,
-                   "Samples of raw input: pcm8 to pcm32 (signed, little-endian), float, double")
-      ->type_name("ENCODING");
-  applyCommand->add_option("--gain", apply.gain, "Gain applied after the effects, -120 to 120 dB")
-      ->type_name("DB");
-  applyCommand
-      ->add_flag("--norm", apply.norm,
-                 "Scale the output so that its peak is at -1 dBFS, or at DB with --norm=DB")
-      ->type_name("[=DB]");
-  applyCommand->add_flag("--no-dither", apply.noDither,
-                         "Round to PCM without TPDF dither (dither is on for 8 to 24-bit PCM)");
-  applyCommand
-      ->add_option("--seed", apply.seed,
-                   "Seed of the dither's random sequence, 0 to 4294967295 (default: 1)")
-      ->type_name("N");
-  applyCommand
-      ->add_option("--tail", apply.tail,
-                   "Seconds of silence appended so echoes ring out (default: until the\n"
-                   "chain's echoes decay by 60 dB, at most 10 s; 0 keeps the length)")
-      ->type_name("SECONDS");
-  applyCommand->add_flag("-n,--null", apply.discard,
-                         "Process and measure but write nothing (no OUTPUT is given)");
-  applyCommand->add_flag("--json", apply.json, "Print the results as JSON on standard output");
-  applyCommand->add_flag("-q,--quiet", apply.quiet, "No progress bar and no summary line");
-  applyCommand->footer(quorvelfx::HelpText::applyFooter());
+  CLI::App* applyCommand = quorvelfx::addApplyCommand(app, apply);
 
   bool listJson = false;
   CLI::App* listCommand = app.add_subcommand("list", "List the registered effect types");
@@ -172,24 +106,17 @@ int main(int argc, char** argv) {
   helpCommand->add_option("COMMAND", helpTopic, "A command name, e.g. apply");
 
   const std::string command = commandWord(argc, argv);
-  // After `--` come the effects of `apply`; CLI11 would take them as files.
-  std::vector<char*> words(argv, argv + argc);
-  if (command == "apply") {
-    const auto separator = std::find_if(
-        words.begin(), words.end(), [](const char* word) { return std::strcmp(word, "--") == 0; });
-    if (separator != words.end()) {
-      apply.chain.assign(separator + 1, words.end());
-      apply.separated = true;
-      words.erase(separator, words.end());
-    }
-  }
+  quorvelfx::SplitWords words =
+      quorvelfx::splitAtSeparator(argc, argv, command == "apply" ? command : std::string());
+  apply.chain = std::move(words.after);
+  apply.separated = words.separated;
   if (!command.empty() && findCommand(app, command) == nullptr) {
     return fail(quorvelfx::kExitUsage,
                 quorvelfx::CommandNames::unknown(command, commandNames(app)) + helpHint(""));
   }
 
   try {
-    app.parse(static_cast<int>(words.size()), words.data());
+    app.parse(static_cast<int>(words.before.size()), words.before.data());
   } catch (const CLI::CallForHelp& help) {
     return app.exit(help);
   } catch (const CLI::CallForAllHelp& help) {
