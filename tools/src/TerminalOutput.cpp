@@ -215,8 +215,9 @@ const char* HelpText::chainFooter() {
 const char* HelpText::demoFooter() {
   return "Writes into OUTDIR: dry.wav (the built-in test signal: plucked notes, clicks and a\n"
          "sine sweep, 6 s stereo at 48 kHz), one WAV per registered effect with its default\n"
-         "settings, sonogram-EFFECT.png (dry beside processed) and impulse-EFFECT.png.\n"
-         "Pictures need sox and gnuplot; without them only the WAV files are written.\n\n"
+         "settings, sonogram-dry.png, sonogram-EFFECT.png (dry beside processed, to 24 kHz),\n"
+         "sonogram-log-EFFECT.png (the same on a log-frequency scale, 30 Hz to 20 kHz) and\n"
+         "impulse-EFFECT.png. Pictures need gnuplot; without it only the WAVs are written.\n\n"
          "Examples:\n"
          "  quorvel-fx demo\n"
          "  quorvel-fx demo /tmp/fx-demo\n";
