@@ -178,5 +178,19 @@ TEST(Streams, StreamOptionsAreCheckedBeforeAnythingIsRead) {
   const FxRunner::Outcome aiff =
       FxRunner::shell("$FX apply -q in.wav - --type aiff Delay | cat > out.aiff", dir.path());
   EXPECT_NE(aiff.err.find("AIFF cannot be written to a pipe"), std::string::npos) << aiff.err;
+  // Appending a container to a file would write its header twice; raw samples append.
+  const FxRunner::Outcome appended =
+      FxRunner::shell("$FX apply -q in.wav - --type wav Delay >> out.wav", dir.path());
+  EXPECT_EQ(appended.exitCode, kExitUsage) << appended.err;
+  EXPECT_NE(appended.err.find("opened for appending (>>)"), std::string::npos) << appended.err;
+  EXPECT_EQ(std::filesystem::file_size(dir.file("out.wav")), 0u);
+  const FxRunner::Outcome twice = FxRunner::shell(
+      "$FX apply -q in.wav - --type raw Delay >> out.raw && "
+      "$FX apply -q in.wav - --type raw Delay >> out.raw && "
+      "$FX apply -q in.wav - --type raw Delay > once.raw",
+      dir.path());
+  ASSERT_EQ(twice.exitCode, 0) << twice.err;
+  EXPECT_EQ(std::filesystem::file_size(dir.file("out.raw")),
+            2 * std::filesystem::file_size(dir.file("once.raw")));
   EXPECT_FALSE(std::filesystem::exists(dir.file("o.wav")));
 }

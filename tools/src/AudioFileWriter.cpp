@@ -1,5 +1,6 @@
 #include "AudioFileWriter.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,6 +67,15 @@ void AudioFileWriter::open(unsigned int sampleRate, const AudioTags& tags) {
   // Where the output cannot seek, WAV is written with a streaming header of
   // its own; AIFF, whose libsndfile writer then silently drops the audio, is refused.
   const bool seekable = lseek(descriptor, 0, SEEK_CUR) >= 0;
+  // A descriptor opened for appending (a shell's >>) puts every write at the
+  // end: a header completed once the audio is in would land after it, and the
+  // file would hold two broken headers. Raw samples have no header to complete.
+  const int flags = fcntl(descriptor, F_GETFL);
+  if (flags >= 0 && (flags & O_APPEND) != 0 && container != SF_FORMAT_RAW) {
+    throw CliError(kExitUsage, where +
+                                   ": the output is opened for appending (>>); a sound file "
+                                   "cannot be appended to: write it with > or use --type raw");
+  }
   if (!seekable && container == SF_FORMAT_AIFF) {
     throw CliError(kExitUsage, where +
                                    ": AIFF cannot be written to a pipe; use --type wav, au or "
