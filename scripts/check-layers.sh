@@ -76,8 +76,16 @@ for layer in host dsp rules nodes extension; do
   done < <(find "$root/$layer" \( -name '*.hpp' -o -name '*.h' -o -name '*.cpp' \) -print0 | sort -z)
 done
 
+# The architecture's table of the tool's files names every one of them.
+for file in "$root"/tools/src/*.cpp "$root"/tools/src/*.hpp; do
+  stem=$(basename "$file")
+  stem=${stem%.*}
+  grep -q "\`$stem\(\.[ch]pp\)\?\`" "$root/docs/architecture.md" ||
+    fail "docs/architecture.md" "the table of tools/src does not name $stem"
+done
+
 if [ "$failures" -gt 0 ]; then
-  echo "check-layers: $failures include(s) outside their layer" >&2
+  echo "check-layers: $failures include(s) outside their layer or files the architecture misses" >&2
   exit 1
 fi
 echo "check-layers: $checked includes, each within its layer"
