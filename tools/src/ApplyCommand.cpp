@@ -18,6 +18,7 @@
 #include "Commands.hpp"
 #include "EffectCatalog.hpp"
 #include "FileRun.hpp"
+#include "Interrupts.hpp"
 #include "Levels.hpp"
 #include "RunReport.hpp"
 
@@ -215,7 +216,10 @@ int runBatch(const ApplyOptions& options, const RunSettings& settings,
     }
   };
   std::vector<std::thread> threads;
-  for (unsigned int w = 1; w < workers; ++w) threads.emplace_back(work);
+  {
+    const Interrupts::HeldForNewThreads signalsGoToThisThread;
+    for (unsigned int w = 1; w < workers; ++w) threads.emplace_back(work);
+  }
   work();
   for (std::thread& thread : threads) thread.join();
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "Chain.hpp"
+#include "Interrupts.hpp"
 
 namespace quorvelfx {
 
@@ -277,8 +278,11 @@ RenderStats ChainRenderer::streamOverlapped(Source& source, const Finisher& fini
   std::thread writer;
   RenderStats stats;
   try {
-    reader = std::thread(readAll);
-    writer = std::thread(writeAll);
+    {
+      const Interrupts::HeldForNewThreads signalsGoToThisThread;
+      reader = std::thread(readAll);
+      writer = std::thread(writeAll);
+    }
     while (Chunk* chunk = filled.take()) {
       render(chunk->samples.data(), chunk->frames, nullptr);
       finish(chunk->samples.data(), chunk->frames);

@@ -65,9 +65,11 @@ void addSweep(std::vector<float>& out, unsigned int rate, double start, double s
 
 }  // namespace
 
-double DemoSignal::durationSeconds() { return kDuration; }
+namespace DemoSignal {
 
-std::vector<float> DemoSignal::synthesize(unsigned int sampleRate) {
+double durationSeconds() { return kDuration; }
+
+std::vector<float> synthesize(unsigned int sampleRate) {
   const std::size_t frames = static_cast<std::size_t>(kDuration * sampleRate);
   std::vector<float> out(2 * frames, 0.0f);
   // Notes until 2.6 s, clicks until 3.5 s, the sweep until 5.2 s, then
@@ -83,10 +85,12 @@ std::vector<float> DemoSignal::synthesize(unsigned int sampleRate) {
   return out;
 }
 
-std::vector<float> DemoSignal::impulse(unsigned int frames) {
+std::vector<float> impulse(unsigned int frames) {
   std::vector<float> out(2 * static_cast<std::size_t>(frames), 0.0f);
   if (frames > 0) out[0] = 1.0f;
   return out;
 }
+
+}  // namespace DemoSignal
 
 }  // namespace quorvelfx

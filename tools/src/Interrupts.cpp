@@ -1,5 +1,6 @@
 #include "Interrupts.hpp"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -43,7 +44,9 @@ extern "C" void stopOnSignal(int signal) {
 
 }  // namespace
 
-void Interrupts::install(void (*clearTerminal)() noexcept) {
+namespace Interrupts {
+
+void install(void (*clearTerminal)() noexcept) {
   clearTerminalHook.store(clearTerminal, std::memory_order_release);
   struct sigaction action {};
   action.sa_handler = stopOnSignal;
@@ -56,7 +59,7 @@ void Interrupts::install(void (*clearTerminal)() noexcept) {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-int Interrupts::track(const std::string& path) {
+int track(const std::string& path) {
   if (path.size() >= sizeof trackedPaths[0]) return -1;
   const std::lock_guard<std::mutex> lock(slotClaims);
   for (int slot = 0; slot < kSlots; ++slot) {
@@ -69,11 +72,23 @@ int Interrupts::track(const std::string& path) {
   return -1;
 }
 
-void Interrupts::untrack(int slot) {
+void untrack(int slot) {
   if (slot < 0 || slot >= kSlots) return;
   const std::lock_guard<std::mutex> lock(slotClaims);
   slotTracked[slot].store(false, std::memory_order_release);
   slotClaimed[slot] = false;
 }
+
+HeldForNewThreads::HeldForNewThreads() noexcept {
+  sigset_t held;
+  sigemptyset(&held);
+  sigaddset(&held, SIGINT);
+  sigaddset(&held, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &held, &saved_);
+}
+
+HeldForNewThreads::~HeldForNewThreads() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+}  // namespace Interrupts
 
 }  // namespace quorvelfx
