@@ -13,6 +13,12 @@ extern char** environ;
 
 namespace quorvelfx {
 
+namespace {
+
+constexpr int kExecFailed = 127;
+
+}  // namespace
+
 ExternalOutcome runExternal(const std::vector<std::string>& argv) {
   if (argv.empty()) return ExternalOutcome::kFailed;
   std::vector<char*> arguments;
@@ -37,8 +43,14 @@ ExternalOutcome runExternal(const std::vector<std::string>& argv) {
   while (waitpid(child, &status, 0) < 0) {
     if (errno != EINTR) return ExternalOutcome::kFailed;
   }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ExternalOutcome::kSucceeded
-                                                       : ExternalOutcome::kFailed;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return ExternalOutcome::kSucceeded;
+  // Where the spawn cannot share the child's memory (qemu-user runs it as a
+  // plain fork), a failed exec shows only as the child's status 127, the
+  // shells' "command not found".
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kExecFailed) {
+    return ExternalOutcome::kNotInstalled;
+  }
+  return ExternalOutcome::kFailed;
 }
 
 }  // namespace quorvelfx

@@ -9,7 +9,7 @@ namespace quorvelfx {
 enum class ExternalOutcome {
   kSucceeded,     // ran and exited with status 0
   kFailed,        // ran and failed, was killed, or could not be started for another reason
-  kNotInstalled,  // not found on $PATH
+  kNotInstalled,  // not found on $PATH (or not runnable: the exec failed)
 };
 
 // Runs argv[0] (looked up on $PATH) with the rest of `argv` as its arguments,
