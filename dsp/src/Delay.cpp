@@ -5,7 +5,7 @@
 
 #include "EffectSupport.hpp"
 #include "SharedParameters.hpp"
-#include "quorvel/audio/DenormalScope.hpp"
+#include "quorvel/audio/IeeeArithmeticScope.hpp"
 #include "vector/EchoLoop.hpp"
 
 namespace quorvel::audio {
@@ -77,8 +77,8 @@ void Delay::process(const float* const* in, float* const* out, unsigned int chan
                     unsigned int frames) noexcept {
   const unsigned int ms = delayMs.load();
   if (ms == 0 || !isEnabled.load()) return detail::copyThrough(in, out, 0, channels, frames);
-  // Decaying tails must not fall into slow subnormal arithmetic.
-  const DenormalScope flushDenormals;
+  // The same bits whatever floating-point mode the calling thread is in.
+  const IeeeArithmeticScope ieeeArithmetic;
 
   // A new rate or channel layout makes the stored echoes meaningless: clear
   // them. A reset also rewinds the read heads onto the write heads, so the

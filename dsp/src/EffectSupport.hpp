@@ -11,7 +11,21 @@ namespace quorvel::audio::detail {
 // otherwise silence. A NaN or infinity stored in a feedback line would
 // circulate for ever and silence the effect; stored as 0 it leaves no trace
 // once finite input resumes. Finite samples pass through bit for bit.
-inline float lineSample(float sample) noexcept { return std::isfinite(sample) ? sample : 0.0f; }
+// A sample as the effects output it: a subnormal becomes a zero of its sign.
+// Flushed explicitly rather than by a floating-point mode, so the bits are
+// the same on every platform (WebAssembly has no such mode) and a decaying
+// tail reaches silence instead of lingering in slow subnormal arithmetic.
+inline float outputSample(float sample) noexcept {
+  return std::fabs(sample) < std::numeric_limits<float>::min() ? std::copysign(0.0f, sample)
+                                                               : sample;
+}
+
+// A sample as a delay line stores it: silence in place of a NaN or an
+// infinity, so one bad sample cannot poison a feedback loop, and subnormals
+// flushed as in outputSample().
+inline float lineSample(float sample) noexcept {
+  return std::isfinite(sample) ? outputSample(sample) : 0.0f;
+}
 
 // Copies channels [first, channels) of a block from in to out, skipping
 // channels processed in place.

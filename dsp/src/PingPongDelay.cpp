@@ -7,7 +7,7 @@
 #include "EffectSupport.hpp"
 #include "SharedParameters.hpp"
 #include "quorvel/audio/Delay.hpp"
-#include "quorvel/audio/DenormalScope.hpp"
+#include "quorvel/audio/IeeeArithmeticScope.hpp"
 #include "vector/EchoLoop.hpp"
 
 namespace quorvel::audio {
@@ -36,13 +36,13 @@ struct CrossFedLines {
     const float x = in;
     const float v = wetMix * leftLine[index] + dryMix * x;
     leftLine[index] = detail::lineSample(feedbackLevel * rightLine[index] + x);
-    out = v;
+    out = detail::outputSample(v);
   }
   void right(const float& in, float& out, unsigned int index) const noexcept {
     const float x = in;
     const float v = wetMix * rightLine[index] + dryMix * x;
     rightLine[index] = detail::lineSample(feedbackLevel * leftLine[index] + x);
-    out = v;
+    out = detail::outputSample(v);
   }
 
   float* leftLine;
@@ -92,8 +92,8 @@ void PingPongDelay::process(const float* const* in, float* const* out, unsigned 
   const bool enabled = isEnabled.load();
   const unsigned int ms = delayMs.load();
   if (!enabled || ms == 0) return detail::copyThrough(in, out, 0, channels, frames);
-  // Decaying tails must not fall into slow subnormal arithmetic.
-  const DenormalScope flushDenormals;
+  // The same bits whatever floating-point mode the calling thread is in.
+  const IeeeArithmeticScope ieeeArithmetic;
 
   // A new rate or delay time changes only the ring length: the lines keep
   // their contents and the index its value, so the tail carries on.

@@ -7,7 +7,7 @@
 #include "EffectSupport.hpp"
 #include "InterpolatedRead.hpp"
 #include "OscillatorStep.hpp"
-#include "quorvel/audio/DenormalScope.hpp"
+#include "quorvel/audio/IeeeArithmeticScope.hpp"
 #include "vector/SweepLoops.hpp"
 
 namespace quorvel::audio {
@@ -62,6 +62,9 @@ SweptDelay::SweptDelay(const Design& design, unsigned int channels)
       numChannels(channels),
       sweepWidth(design.sweepWidth),
       sweeps(kChunkFrames * (design.sharedOscillator ? 1 : channels)) {
+  // The oscillators' phase offsets are rounded here: in the same mode as
+  // process() computes in, whatever the constructing thread's mode.
+  const IeeeArithmeticScope ieeeArithmetic;
   buffers.reserve(channels);
   const unsigned int oscillators = design.sharedOscillator ? 1 : channels;
   lfos.reserve(oscillators);
@@ -135,8 +138,8 @@ void SweptDelay::reset() noexcept {
 void SweptDelay::process(const float* const* in, float* const* out, unsigned int channels,
                          unsigned int frames) noexcept {
   if (!isEnabled.load()) return detail::copyThrough(in, out, 0, channels, frames);
-  // Decaying tails must not fall into slow subnormal arithmetic.
-  const DenormalScope flushDenormals;
+  // The same bits whatever floating-point mode the calling thread is in.
+  const IeeeArithmeticScope ieeeArithmetic;
 
   // On a change of sample rate or channel count, old audio would be replayed
   // at the wrong rate or on the wrong channel: clear every line.
@@ -239,7 +242,7 @@ void SweptDelay::runLine(unsigned int channel, const float* in, float* out,
       const float y = detail::interpolateAt(samples, size, readPosition(w, d[f], fixed, length));
       if (!kWriteFirst) samples[w] = detail::lineSample(kFeedback ? x + feedback * y : x);
       if (++w == size) w = 0;
-      out[f] = kDry ? x + mix * y : y;
+      out[f] = detail::outputSample(kDry ? x + mix * y : y);
     }
   }
   line.setWritePointer(w);

@@ -19,7 +19,7 @@
 
 #include "../perf/ReferenceModels.hpp"
 #include "quorvel/audio/Delay.hpp"
-#include "quorvel/audio/DenormalScope.hpp"
+#include "quorvel/audio/IeeeArithmeticScope.hpp"
 #include "quorvel/audio/Effect.hpp"
 #include "quorvel/audio/PingPongDelay.hpp"
 #include "quorvel/audio/SweptDelay.hpp"
@@ -176,7 +176,7 @@ TEST_P(EffectProcessor, MatchesPlainModelBitForBit) {
     const Block in = noise(channels, size, rate, rng());
     Block expected(channels, size, rate);
     {
-      const DenormalScope flushDenormals;  // as the processors compute
+      const IeeeArithmeticScope ieeeArithmetic;  // as the processors compute
       std::visit([&](auto& m) { m.process(in, expected); }, model);
     }
     effect->prepare(rate, channels);

@@ -237,9 +237,48 @@ TEST(RealTimeSafety, VibratoProcessesWithoutAllocatingOrLocking) {
   expectRealTimeSafe(node, varySweep<VibratoNode>);
 }
 
+// Loud noise then a long silence through every node type in turn, so that
+// the feedback paths decay through the subnormal range; every output sample.
+std::vector<float> decayingRender() {
+  std::vector<float> rendered;
+  const auto run = [&](quorvel::SingleBusAudioProcessorNode& node) {
+    AudioBuffer<float> input(2, 256, 8000);
+    AudioBuffer<float> output(2, 256, 8000);
+    std::uint32_t seed = 12345;
+    for (int block = 0; block < 400; ++block) {
+      for (unsigned int c = 0; c < 2; ++c)
+        for (unsigned int f = 0; f < 256; ++f) {
+          seed = seed * 1664525u + 1013904223u;
+          const float noise = static_cast<float>(seed >> 8) / 16777216.0f - 0.5f;
+          input.setSample(c, f, block < 8 ? noise : 0.0f);
+        }
+      AudioBus in(input);
+      AudioBus out(output);
+      node.process(in, out);
+      for (unsigned int c = 0; c < 2; ++c)
+        for (unsigned int f = 0; f < 256; ++f) rendered.push_back(output.getSample(c, f));
+    }
+  };
+  DelayNode delay(2);
+  delay.setDelayMs(1);
+  delay.setFeedbackLevel(0.9f);
+  run(delay);
+  PingPongDelayNode pingPong(quorvel::QVAnyMap{});
+  pingPong.setDelayMs(1);
+  pingPong.setFeedbackLevel(0.9f);
+  run(pingPong);
+  FlangerNode flanger(2);
+  run(flanger);
+  ChorusNode chorus(2);
+  run(chorus);
+  VibratoNode vibrato(2);
+  run(vibrato);
+  return rendered;
+}
+
 #if defined(__SSE2__) || defined(_M_X64)
-// Processing flushes subnormals inside the node only: the caller's
-// floating-point mode is the same after the call, whatever it was.
+// The node sets its own floating-point mode for the call only: the caller's
+// mode is the same after the call, whatever it was.
 TEST(RealTimeSafety, ProcessLeavesTheCallersFloatingPointMode) {
   FlangerNode node(2);
   AudioBuffer<float> input(2, 64, 48000);
@@ -255,6 +294,22 @@ TEST(RealTimeSafety, ProcessLeavesTheCallersFloatingPointMode) {
     // Exception flags (the low six bits) may be raised; the mode bits must not move.
     EXPECT_EQ(after & ~0x3Fu, mode & ~0x3Fu);
   }
+}
+
+// A host may leave its audio thread flushing subnormals or rounding another
+// way: the nodes give the same bits in every mode, through a decay that
+// reaches the subnormal range.
+TEST(RealTimeSafety, TheCallersFloatingPointModeDoesNotChangeTheBits) {
+  const unsigned int original = _mm_getcsr();
+  const auto renderIn = [&](unsigned int mode) {
+    _mm_setcsr(mode);
+    std::vector<float> rendered = decayingRender();
+    _mm_setcsr(original);
+    return rendered;
+  };
+  const std::vector<float> plain = renderIn(original & ~0xE040u);
+  EXPECT_EQ(renderIn(original | 0x8040u), plain);  // flush-to-zero, denormals-are-zero
+  EXPECT_EQ(renderIn(original | 0x6000u), plain);  // rounding towards zero
 }
 #elif defined(__aarch64__)
 std::uint64_t readFpcr() {
@@ -282,6 +337,22 @@ TEST(RealTimeSafety, ProcessLeavesTheCallersFloatingPointMode) {
     writeFpcr(original);
     EXPECT_EQ(after, mode);
   }
+}
+
+// As on x86-64: flush-to-zero or another rounding in the caller's FPCR does
+// not change the bits.
+TEST(RealTimeSafety, TheCallersFloatingPointModeDoesNotChangeTheBits) {
+  constexpr std::uint64_t kFz = std::uint64_t{1} << 24, kRoundToZero = std::uint64_t{3} << 22;
+  const std::uint64_t original = readFpcr();
+  const auto renderIn = [&](std::uint64_t mode) {
+    writeFpcr(mode);
+    std::vector<float> rendered = decayingRender();
+    writeFpcr(original);
+    return rendered;
+  };
+  const std::vector<float> plain = renderIn(original & ~(kFz | kRoundToZero));
+  EXPECT_EQ(renderIn(original | kFz), plain);
+  EXPECT_EQ(renderIn(original | kRoundToZero), plain);
 }
 #endif
 

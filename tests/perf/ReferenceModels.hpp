@@ -9,15 +9,20 @@
 // rate, getSample, setSample), so the host-free processor tests use them too.
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
 namespace reference {
 
+// A subnormal becomes a zero of its sign: what the lines store and the
+// effects output, so that decaying tails reach silence.
+inline float flushed(float x) { return std::fabs(x) < FLT_MIN ? std::copysign(0.0f, x) : x; }
+
 // What every delay line stores for a sample: silence in place of a NaN or
 // an infinity, so that one bad sample cannot poison a feedback loop.
-inline float stored(float x) { return std::isfinite(x) ? x : 0.0f; }
+inline float stored(float x) { return std::isfinite(x) ? flushed(x) : 0.0f; }
 
 // Copies the input block into the output block (same shape in these tests).
 template <typename Buffer>
@@ -152,7 +157,7 @@ struct Delay {
         line.stepRead();
         const float dry = dryMix * x;
         const float wet = wetMix * y;
-        out.setSample(c, f, dry + wet);
+        out.setSample(c, f, flushed(dry + wet));
       }
     }
   }
@@ -186,7 +191,7 @@ struct PingPong {
         const float v = wet + dry;
         const float fed = feedbackLevel * cross[readIndex];
         own[writeIndex] = stored(fed + x);
-        out.setSample(c, f, v);
+        out.setSample(c, f, flushed(v));
       }
       readIndex = (readIndex + 1) % length;
       writeIndex = (writeIndex + 1) % length;
@@ -252,7 +257,7 @@ struct QuadratureSweep {
         }
         line.stepWrite();
         const float wet = mix * y;
-        out.setSample(c, f, x + wet);
+        out.setSample(c, f, flushed(x + wet));
       }
     }
   }
@@ -302,7 +307,7 @@ struct Vibrato {
         line.store(stored(in.getSample(c, f)));
         const float y = line.interpolate(sweptPosition(line, d, 1.0f));
         line.stepWrite();
-        out.setSample(c, f, y);
+        out.setSample(c, f, flushed(y));
       }
     }
   }

@@ -42,14 +42,15 @@ void echoLineKernel(float* HWY_RESTRICT samples, int size, int* read, int* write
         const auto x = hn::LoadU(df, in + f);
         const auto y = hn::LoadU(df, samples + r);
         hn::StoreU(LineSamples<EchoFloats>(hn::Add(hn::Mul(y, feedback), x)), df, samples + w);
-        hn::StoreU(hn::Add(hn::Mul(dry, x), hn::Mul(wet, y)), df, out + f);
+        hn::StoreU(OutputSamples<EchoFloats>(hn::Add(hn::Mul(dry, x), hn::Mul(wet, y))), df,
+                   out + f);
       }
     }
     for (; f < end; ++f, ++r, ++w) {
       const float x = in[f];
       const float y = samples[r];
       samples[w] = detail::lineSample(y * gains.feedback + x);
-      out[f] = gains.dry * x + gains.wet * y;
+      out[f] = detail::outputSample(gains.dry * x + gains.wet * y);
     }
     if (r == size) r = 0;
     if (w == size) w = 0;
@@ -81,23 +82,25 @@ unsigned int crossFedKernel(float* HWY_RESTRICT left, float* HWY_RESTRICT right,
       const auto l = hn::LoadU(df, left + index);
       const auto r = hn::LoadU(df, right + index);
       const auto xl = hn::LoadU(df, inLeft + f);
-      hn::StoreU(hn::Add(hn::Mul(wet, l), hn::Mul(dry, xl)), df, outLeft + f);
+      hn::StoreU(OutputSamples<EchoFloats>(hn::Add(hn::Mul(wet, l), hn::Mul(dry, xl))), df,
+                 outLeft + f);
       const auto storedLeft = LineSamples<EchoFloats>(hn::Add(hn::Mul(feedback, r), xl));
       hn::StoreU(storedLeft, df, left + index);
       if (stereo) {
         const auto xr = hn::LoadU(df, inRight + f);
-        hn::StoreU(hn::Add(hn::Mul(wet, r), hn::Mul(dry, xr)), df, outRight + f);
+        hn::StoreU(OutputSamples<EchoFloats>(hn::Add(hn::Mul(wet, r), hn::Mul(dry, xr))), df,
+                   outRight + f);
         hn::StoreU(LineSamples<EchoFloats>(hn::Add(hn::Mul(feedback, storedLeft), xr)), df,
                    right + index);
       }
     }
     for (; f < end; ++f, ++index) {
       const float xl = inLeft[f];
-      outLeft[f] = gains.wet * left[index] + gains.dry * xl;
+      outLeft[f] = detail::outputSample(gains.wet * left[index] + gains.dry * xl);
       left[index] = detail::lineSample(gains.feedback * right[index] + xl);
       if (stereo) {
         const float xr = inRight[f];
-        outRight[f] = gains.wet * right[index] + gains.dry * xr;
+        outRight[f] = detail::outputSample(gains.wet * right[index] + gains.dry * xr);
         right[index] = detail::lineSample(gains.feedback * left[index] + xr);
       }
     }

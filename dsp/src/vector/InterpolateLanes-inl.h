@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 HWY_BEFORE_NAMESPACE();
 namespace quorvel::audio::HWY_NAMESPACE {
@@ -94,10 +95,20 @@ HWY_INLINE bool InterpolateLanes(const float* HWY_RESTRICT samples, int size, hn
   return true;
 }
 
-// What a delay line stores: finite samples as they are, silence otherwise.
+// What the effects output: subnormals as zeros of their sign (see
+// outputSample in EffectSupport.hpp), lane by lane.
+template <class D>
+HWY_INLINE hn::Vec<D> OutputSamples(hn::Vec<D> x) {
+  const D d;
+  const auto tiny = hn::Lt(hn::Abs(x), hn::Set(d, std::numeric_limits<float>::min()));
+  return hn::IfThenElse(tiny, hn::And(x, hn::Set(d, -0.0f)), x);
+}
+
+// What a delay line stores: finite samples as they are, subnormals flushed,
+// silence in place of NaN and infinities (see lineSample).
 template <class D>
 HWY_INLINE hn::Vec<D> LineSamples(hn::Vec<D> x) {
-  return hn::IfThenElseZero(hn::IsFinite(x), x);
+  return OutputSamples<D>(hn::IfThenElseZero(hn::IsFinite(x), x));
 }
 
 }  // namespace quorvel::audio::HWY_NAMESPACE

@@ -91,7 +91,7 @@ HWY_INLINE bool SweptLineRun(float* HWY_RESTRICT samples, int size, int* write,
           const auto stored = feedsBack ? hn::Add(x, hn::Mul(vFeedback, y)) : x;
           hn::StoreU(LineSamples<ReadFloats>(stored), df, samples + w);
         }
-        hn::StoreU(dry ? hn::Add(x, hn::Mul(vMix, y)) : y, df, out + f);
+        hn::StoreU(OutputSamples<ReadFloats>(dry ? hn::Add(x, hn::Mul(vMix, y)) : y), df, out + f);
         f += static_cast<unsigned int>(n);
         w += static_cast<int>(n);
         if (w == size) w = 0;
@@ -108,7 +108,7 @@ HWY_INLINE bool SweptLineRun(float* HWY_RESTRICT samples, int size, int* write,
       const float y = detail::interpolateAt(samples, size, foldedPosition(w, d[f], fixed, length));
       if (!writeFirst) samples[w] = detail::lineSample(feedsBack ? x + gains.feedback * y : x);
       if (++w == size) w = 0;
-      out[f] = dry ? x + gains.mix * y : y;
+      out[f] = detail::outputSample(dry ? x + gains.mix * y : y);
     }
   }
   *write = w;
