@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "quorvel/audio/LFO.hpp"
+#include "vector/Sine.hpp"
 
 // The oscillator's step, written once: LFO::process calls it, and LFO::fill
 // repeats its operations for a chunk at a time.
@@ -65,7 +66,14 @@ inline float LFO::step(int rate) noexcept {
   const float currentOffset = offset.load();
   const float currentAmplitude = amplitude.load();
   const float angle = detail::angleOf(phaseOffset.load(), phase);
-  const float value = std::sin(angle) * currentAmplitude + currentOffset;
+#if defined(__GLIBC__)
+  const float sine = std::sin(angle);
+#else
+  // The C library's sinf is not the reference here: the block sine is.
+  float sine = angle;
+  detail::sineBlock(&sine, &sine, 1);
+#endif
+  const float value = sine * currentAmplitude + currentOffset;
   phase = detail::nextPhase(frequency.load() * inverseSampleRate, phase);
   return value;
 }

@@ -20,7 +20,7 @@ char localePoint() {
   return point != nullptr && point[0] != '\0' ? point[0] : '.';
 }
 
-[[maybe_unused]] std::string written(const char* format, int digits, double number) {
+std::string written(const char* format, int digits, double number) {
   char text[64];
   std::snprintf(text, sizeof text, format, digits, number);
   std::string out(text);
@@ -60,10 +60,9 @@ double readDecimal(const std::string& text) {
 
 namespace {
 
-// The shortest decimal that reads back, rounded to `Number`, to `number`;
-// `digits` is the most any such number needs.
+// The shortest decimal that reads back, rounded to `Number`, to `number`.
 template <typename Number>
-std::string shortest(Number number, [[maybe_unused]] int digits) {
+std::string shortest(Number number) {
   if (std::isnan(number)) return "nan";
   if (std::isinf(number)) return number > 0 ? "inf" : "-inf";
 #if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L
@@ -71,18 +70,40 @@ std::string shortest(Number number, [[maybe_unused]] int digits) {
   const auto end = std::to_chars(text, text + sizeof text, number).ptr;
   return std::string(text, end);
 #else
-  for (int precision = 1; precision < digits; ++precision) {
-    const std::string text = written("%.*g", precision, static_cast<double>(number));
-    if (static_cast<Number>(readDecimal(text)) == number) return text;
-  }
-  return written("%.*g", digits, static_cast<double>(number));
+  return shortestByPrintf(number);
 #endif
+}
+
+// What to_chars gives, from printf: the fewest significant digits that read
+// back, written fixed or with an exponent, whichever is shorter, fixed on a
+// tie; `digits` is the most any such number needs.
+template <typename Number>
+std::string printfShortest(Number number, int digits) {
+  if (std::isnan(number)) return "nan";
+  if (std::isinf(number)) return number > 0 ? "inf" : "-inf";
+  int significant = 1;
+  std::string scientific;
+  for (; significant <= digits; ++significant) {
+    scientific = written("%.*e", significant - 1, static_cast<double>(number));
+    if (static_cast<Number>(readDecimal(scientific)) == number) break;
+  }
+  const int exponent = std::atoi(scientific.c_str() + scientific.find('e') + 1);
+  const int decimals = significant - 1 - exponent > 0 ? significant - 1 - exponent : 0;
+  // A fixed form longer than the buffer is longer than the exponent form too.
+  const std::string fixed = decimals < 40 && exponent < 40
+                                ? written("%.*f", decimals, static_cast<double>(number))
+                                : std::string(100, ' ');
+  return fixed.size() <= scientific.size() ? fixed : scientific;
 }
 
 }  // namespace
 
-std::string shortestDouble(double number) { return shortest(number, 17); }
+std::string shortestDouble(double number) { return shortest(number); }
 
-std::string shortestFloat(float number) { return shortest(number, 9); }
+std::string shortestFloat(float number) { return shortest(number); }
+
+std::string shortestByPrintf(double number) { return printfShortest(number, 17); }
+
+std::string shortestByPrintf(float number) { return printfShortest(number, 9); }
 
 }  // namespace quorvel::rules::detail

@@ -18,4 +18,10 @@ std::string shortestDouble(double number);
 // The shortest decimal that reads back, rounded to float, to `number`: "0.7".
 std::string shortestFloat(float number);
 
+// The same texts as shortestDouble and shortestFloat, from printf alone:
+// what they use where the C++ library has no floating-point to_chars
+// (emscripten's), tested against to_chars where it has.
+std::string shortestByPrintf(double number);
+std::string shortestByPrintf(float number);
+
 }  // namespace quorvel::rules::detail

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "../perf/ReferenceModels.hpp"
 #include "quorvel/audio/LFO.hpp"
 
 namespace {
@@ -24,7 +25,7 @@ struct ReferenceOscillator {
     const double wide =
         static_cast<double>(phaseOffset) + static_cast<double>(phase) * 6.283185307179586;
     const float angle = static_cast<float>(wide);
-    const float product = sinf(angle) * amplitude;
+    const float product = reference::referenceSine(angle) * amplitude;
     const float value = product + offset;
     const float step = frequency * inverse;
     float next = step + phase;
@@ -34,7 +35,9 @@ struct ReferenceOscillator {
   }
 };
 
-float sineAt(double cycles) { return sinf(static_cast<float>(cycles * 6.283185307179586)); }
+float sineAt(double cycles) {
+  return reference::referenceSine(static_cast<float>(cycles * 6.283185307179586));
+}
 
 TEST(LFO, StartsAtItsDefaults) {
   LFO lfo;

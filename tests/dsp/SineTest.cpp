@@ -167,3 +167,46 @@ TEST(Sine, OscillatorChunkEqualsItsSteps) {
 }
 
 }  // namespace
+
+// glibc's sinf over every 61st float of the kernel's domain [0, 32), hashed
+// (FNV-1a 64 over the bits): where the C library is another (WebAssembly's),
+// the kernel alone must give these bits; under glibc the library's own sinf
+// pins the constant.
+TEST(Sine, DomainHashesToTheReferenceSinfBits) {
+  constexpr std::uint64_t kReferenceHash = 0x83EA3D4350233420ULL;
+  constexpr std::uint32_t kStride = 61;
+  const std::uint32_t end = bitsOf(32.0f);
+  const auto hashOf = [&](auto sine) {
+    std::uint64_t hash = 0xCBF29CE484222325ULL;
+    constexpr std::uint32_t kBlock = 1u << 16;
+    std::vector<float> in(kBlock), out(kBlock);
+    for (std::uint32_t first = 0; first < end; first += kBlock * kStride) {
+      std::uint32_t count = 0;
+      for (; count < kBlock && first + count * kStride < end; ++count)
+        in[count] = floatOf(first + count * kStride);
+      sine(in.data(), out.data(), count);
+      for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t bits = bitsOf(out[i]);
+        for (int byte = 0; byte < 4; ++byte) {
+          hash ^= (bits >> (8 * byte)) & 0xFF;
+          hash *= 0x100000001B3ULL;
+        }
+      }
+    }
+    return hash;
+  };
+  for (const std::string& target : quorvel::audio::vectorTargets()) {
+    ASSERT_TRUE(quorvel::audio::forceVectorTarget(target));
+    EXPECT_EQ(hashOf([](const float* in, float* out, std::uint32_t n) { sineBlock(in, out, n); }),
+              kReferenceHash)
+        << target;
+  }
+  quorvel::audio::forceVectorTarget("");
+#ifdef __GLIBC__
+  const std::uint64_t library = hashOf([](const float* in, float* out, std::uint32_t n) {
+    for (std::uint32_t i = 0; i < n; ++i) out[i] = librarySine(in[i]);
+  });
+  std::printf("glibc sinf domain hash: 0x%016llX\n", static_cast<unsigned long long>(library));
+  EXPECT_EQ(library, kReferenceHash);
+#endif
+}

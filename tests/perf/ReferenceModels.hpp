@@ -14,7 +14,24 @@
 #include <cstdint>
 #include <vector>
 
+#if !defined(__GLIBC__)
+#include "vector/Sine.hpp"
+#endif
+
 namespace reference {
+
+// The reference sine is glibc's sinf. With another C library (WebAssembly's)
+// the library's own sinf differs in the last bit now and then; there the
+// core's sine, checked against glibc's values, stands in for it.
+inline float referenceSine(float angle) {
+#if defined(__GLIBC__)
+  return sinf(angle);
+#else
+  float value = angle;
+  quorvel::audio::detail::sineBlock(&value, &value, 1);
+  return value;
+#endif
+}
 
 // A subnormal becomes a zero of its sign: what the lines store and the
 // effects output, so that decaying tails reach silence.
@@ -79,7 +96,7 @@ class Oscillator {
     const double angleDouble =
         static_cast<double>(phaseOffset) + static_cast<double>(phase) * 6.283185307179586;
     const float angle = static_cast<float>(angleDouble);
-    const float scaled = sinf(angle) * amplitude;
+    const float scaled = referenceSine(angle) * amplitude;
     const float value = scaled + offset;
     const float increment = frequency * inverseSampleRate;
     float next = increment + phase;

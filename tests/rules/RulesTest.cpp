@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <quorvel/audio/Delay.hpp>
 #include <quorvel/audio/Vibrato.hpp>
@@ -10,6 +12,9 @@
 #include <quorvel/rules/Inputs.hpp>
 #include <random>
 #include <string>
+#include <vector>
+
+#include "Decimal.hpp"
 
 namespace {
 
@@ -126,3 +131,34 @@ TEST(RulesTest, RatesAreWholeHertzInRange) {
 }
 
 }  // namespace
+
+// Where the C++ library has no floating-point to_chars (emscripten's), the
+// shortest texts come from printf: the same text as to_chars for every value.
+TEST(RulesTest, PrintfShortestFormEqualsToChars) {
+#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L
+  std::mt19937_64 rng(7);
+  std::vector<double> doubles = {0.0,    -0.0,  20.0,   1e-5,    0.3,     1e21,   1e22,
+                                 123456, 1e-7,  2.5e-3, 1e16,    1.5e300, 5e-324, 0.1 + 0.2,
+                                 100.0,  0.001, 1e15,   12345.6, 9.5e-7,  1e300};
+  for (int i = 0; i < 20000; ++i) {
+    double d;
+    const std::uint64_t bits = rng();
+    std::memcpy(&d, &bits, sizeof d);
+    if (std::isfinite(d)) doubles.push_back(d);
+    doubles.push_back(static_cast<double>(rng() % 100000) / std::pow(10.0, rng() % 12));
+  }
+  for (const double d : doubles) {
+    EXPECT_EQ(quorvel::rules::detail::shortestByPrintf(d),
+              quorvel::rules::detail::shortestDouble(d))
+        << d;
+    const float f = static_cast<float>(d);
+    if (std::isfinite(f)) {
+      EXPECT_EQ(quorvel::rules::detail::shortestByPrintf(f),
+                quorvel::rules::detail::shortestFloat(f))
+          << f;
+    }
+  }
+#else
+  GTEST_SKIP() << "no floating-point to_chars to compare with here";
+#endif
+}
