@@ -46,6 +46,8 @@ run_suite build/test-tsan -LE "external|exhaustive" -- -DCMAKE_CXX_COMPILER=clan
 # Each node type's fuzz target for FUZZ_SECONDS (default 60) under ASan+UBSan.
 ./scripts/fuzz.sh
 python/run-tests.sh build/test-gcc/tools/quorvel-fx
+# The core and the rules built for WebAssembly, their tests under Node.js.
+./scripts/test-wasm.sh
 # The whole suite again for arm64, cross-built and run under qemu-aarch64.
 ./scripts/test-arm64.sh
 echo "all test runs passed"
