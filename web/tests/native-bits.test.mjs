@@ -1,0 +1,130 @@
+// The WebAssembly chains against the native command-line tool: the same
+// input and chain file through `quorvel-fx apply --encoding float --tail 0`
+// and through web/js/quorvel.mjs must give the same float bits, for every
+// effect, mono and stereo, at 44.1 to 192 kHz and several block sizes; and
+// what the rules refuse is refused with the tool's message.
+//   node native-bits.test.mjs MODULE.mjs QUORVEL_FX
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join, resolve } from 'node:path';
+import { pathToFileURL } from 'node:url';
+
+import { Quorvel, render } from '../js/quorvel.mjs';
+
+const [modulePath, tool] = process.argv.slice(2);
+const createModule = (await import(pathToFileURL(resolve(modulePath)).href)).default;
+const quorvel = await Quorvel.load(createModule,
+                                   readFileSync(resolve(modulePath).replace(/\.mjs$/, '.wasm')));
+const scratch = mkdtempSync(join(tmpdir(), 'quorvel-web-'));
+
+// Noise and a tone from integer arithmetic, then silence for the tails.
+function signal(channels, frames) {
+  let state = 12345;
+  return Array.from({ length: channels }, (_, c) => {
+    const samples = new Float32Array(frames);
+    for (let f = 0; f < (frames * 3) / 4; f++) {
+      state = (Math.imul(state, 1664525) + 1013904223) >>> 0;
+      samples[f] = ((state >>> 8) - 8388608) / 33554432 + (((f >> 6) + c) % 2 ? 0.25 : -0.25);
+    }
+    return samples;
+  });
+}
+
+function writeFloatWav(path, channels, rate) {
+  const frames = channels[0].length;
+  const data = Buffer.alloc(frames * channels.length * 4);
+  for (let f = 0; f < frames; f++)
+    channels.forEach((c, i) => data.writeFloatLE(c[f], (f * channels.length + i) * 4));
+  const header = Buffer.alloc(44);
+  header.write('RIFF', 0);
+  header.writeUInt32LE(36 + data.length, 4);
+  header.write('WAVEfmt ', 8);
+  header.writeUInt32LE(16, 16);
+  header.writeUInt16LE(3, 20);  // IEEE float
+  header.writeUInt16LE(channels.length, 22);
+  header.writeUInt32LE(rate, 24);
+  header.writeUInt32LE(rate * channels.length * 4, 28);
+  header.writeUInt16LE(channels.length * 4, 32);
+  header.writeUInt16LE(32, 34);
+  header.write('data', 36);
+  header.writeUInt32LE(data.length, 40);
+  writeFileSync(path, Buffer.concat([header, data]));
+}
+
+// The float samples of a WAV's data chunk, de-interleaved.
+function readFloatWav(path, count) {
+  const bytes = readFileSync(path);
+  let at = 12;
+  while (bytes.toString('latin1', at, at + 4) !== 'data') at += 8 + bytes.readUInt32LE(at + 4);
+  const frames = bytes.readUInt32LE(at + 4) / 4 / count;
+  return Array.from({ length: count }, (_, c) => {
+    const samples = new Float32Array(frames);
+    for (let f = 0; f < frames; f++) samples[f] = bytes.readFloatLE(at + 8 + (f * count + c) * 4);
+    return samples;
+  });
+}
+
+function sameBits(a, b) {
+  const x = new Uint32Array(a.buffer, a.byteOffset, a.length);
+  const y = new Uint32Array(b.buffer, b.byteOffset, b.length);
+  for (let i = 0; i < x.length; i++) if (x[i] !== y[i]) return i;
+  return x.length === y.length ? -1 : x.length;
+}
+
+const chains = [
+  { effects: [{ name: 'Delay', parameters: { delayMs: 3, feedbackLevel: 0.9 } }] },
+  { effects: [{ name: 'PingPongDelay', parameters: { delayMs: '2ms', wetMix: 0.6 } }] },
+  { effects: [{ name: 'Chorus' }] },
+  { effects: [{ name: 'Flanger', parameters: { frequency: '2Hz' } }] },
+  { effects: [{ name: 'Vibrato', parameters: { sweepWidth: '4ms' } }] },
+  { effects: [{ name: 'Flanger' }, { name: 'Delay', parameters: { delayMs: 20 } }] },
+];
+let cases = 0;
+try {
+  for (const rate of [44100, 48000, 96000, 192000]) {
+    for (const count of [1, 2]) {
+      const input = signal(count, rate / 4);
+      const inPath = join(scratch, 'in.wav');
+      writeFloatWav(inPath, input, rate);
+      for (const chain of chains) {
+        if (chain.effects[0].name === 'PingPongDelay' && count === 1) continue;
+        const chainPath = join(scratch, 'chain.json');
+        writeFileSync(chainPath, JSON.stringify(chain));
+        const outPath = join(scratch, 'out.wav');
+        execFileSync(tool, ['apply', '-q', '--encoding', 'float', '--tail', '0', '--chain',
+                            chainPath, inPath, outPath], { stdio: ['ignore', 'ignore', 'ignore'] });
+        const native = readFloatWav(outPath, count);
+        assert.equal(native[0].length, input[0].length, 'the tool wrote every frame');
+        for (const block of [1, 37, 128, 4096]) {
+          const web = render(quorvel, input, rate, chain, block);
+          native.forEach((expected, c) => {
+            const at = sameBits(web[c], expected);
+            assert.equal(at, -1, `${JSON.stringify(chain)} ${rate} Hz ${count} ch block ${block}: ` +
+                                 `channel ${c} differs from frame ${at}`);
+          });
+          cases++;
+        }
+      }
+    }
+  }
+  // Refusals carry the rules' own messages, as the tool's do.
+  for (const [chain, rate, count] of [
+    [{ effects: [{ name: 'Chorus', parameters: { frequency: 21 } }] }, 48000, 2],
+    [{ effects: [{ name: 'PingPongDelay' }] }, 48000, 1],
+    ['{"effects": [', 48000, 2],
+    [{ effects: [{ name: 'Delay' }] }, 0, 2],
+  ]) {
+    assert.throws(() => quorvel.chain(chain, rate, count), (error) => {
+      assert.match(error.message, /\S/);
+      return true;
+    });
+  }
+  assert.throws(() => quorvel.chain({ effects: [{ name: 'Chorus', parameters: { frequency: 21 } }] },
+                                    48000, 2),
+                /Chorus: frequency=21: out of range \[0, 20\] Hz/);
+  console.log(`native-bits: ${cases} renders equal the native tool's bits`);
+} finally {
+  rmSync(scratch, { recursive: true, force: true });
+}
