@@ -12,7 +12,9 @@ export class Quorvel {
   // Loads the module through the emscripten-generated factory `createModule`
   // from `wasmBytes` (an ArrayBuffer or typed array of quorvel-effects.wasm).
   static async load(createModule, wasmBytes) {
-    return new Quorvel(await createModule({ wasmBinary: wasmBytes }));
+    // locateFile keeps the loader from resolving the .wasm's URL itself: an
+    // AudioWorklet's scope has no URL class, and the bytes are given anyway.
+    return new Quorvel(await createModule({ wasmBinary: wasmBytes, locateFile: (path) => path }));
   }
 
   // A chain for `channels` channels at `rate` Hz; throws Error with the
