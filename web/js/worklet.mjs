@@ -22,6 +22,18 @@ class QuorvelChainProcessor extends AudioWorkletProcessor {
         }
       },
       (error) => this.port.postMessage({ error: String(error) }));
+    // {id, set: [effectIndex, key, value]}: heard from the next render quantum on;
+    // answered with {id} or {id, error}.
+    this.port.onmessage = ({ data }) => {
+      if (!data.set) return;
+      try {
+        if (!this.chain) throw new Error('the chain is not ready');
+        this.chain.set(...data.set);
+        this.port.postMessage({ id: data.id });
+      } catch (error) {
+        this.port.postMessage({ id: data.id, error: error.message });
+      }
+    };
   }
 
   process(inputs, outputs) {

@@ -24,6 +24,7 @@ std::string lastError;
 
 struct Chain {
   std::vector<std::unique_ptr<audio::Effect>> effects;
+  std::vector<const audio::EffectInfo*> types;
   unsigned int channels = 0;
 };
 
@@ -76,6 +77,7 @@ EMSCRIPTEN_KEEPALIVE Chain* qv_chain_create(const char* json, double rate, unsig
       rules::checkFits(*effect, checkedRate);
       effect->prepare(checkedRate, channels);
       chain->effects.push_back(std::move(effect));
+      chain->types.push_back(settings.type);
     }
     return chain.release();
   } catch (const std::exception& refused) {
@@ -97,7 +99,13 @@ EMSCRIPTEN_KEEPALIVE int qv_chain_set(Chain* chain, unsigned int index, const ch
       throw std::invalid_argument(std::string("unknown parameter '") + key + "' (" +
                                   rules::parameterKeys(effect.parameters()) + ")");
     }
-    parameter->set(effect, rules::parseValue(*parameter, value));
+    try {
+      parameter->set(effect, rules::parseValue(*parameter, value));
+    } catch (const rules::RuleError& refused) {
+      // Named as the other front ends name a refused setting.
+      throw std::invalid_argument(std::string(chain->types[index]->name) + ": " + key + "=" +
+                                  value + ": " + refused.what());
+    }
     return 0;
   } catch (const std::exception& refused) {
     lastError = refused.what();

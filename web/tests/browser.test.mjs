@@ -1,7 +1,9 @@
 // Every effect through its AudioWorklet in Chromium's OfflineAudioContext,
 // against the native tool: the same input and chain file must give the same
 // float bits (render quanta of 128 frames), mono and stereo, 44.1 to 192 kHz;
-// a chain the rules refuse reaches the page as the rules' message.
+// the package's render() and a parameter change at a render quantum give the
+// module's own bits; a chain or value the rules refuse reaches the page as
+// the rules' message.
 //   node browser.test.mjs BUILD_DIR QUORVEL_FX
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -9,10 +11,11 @@ import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 
 import { chromium } from 'playwright-core';
 
+import { Quorvel, render } from '../js/quorvel.mjs';
 import { readFloatWav, signal, writeFloatWav } from './wav.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
@@ -21,6 +24,7 @@ const files = {
   '/': ['text/html', '<!doctype html><title>quorvel-fx tests</title>'],
   '/js/quorvel.mjs': ['text/javascript', join(here, '../js/quorvel.mjs')],
   '/js/worklet.mjs': ['text/javascript', join(here, '../js/worklet.mjs')],
+  '/js/index.mjs': ['text/javascript', join(here, '../js/index.mjs')],
   '/js/quorvel-effects.mjs': ['text/javascript', join(buildDir, 'quorvel-effects.mjs')],
   '/js/quorvel-effects.wasm': ['application/wasm', join(buildDir, 'quorvel-effects.wasm')],
 };
@@ -103,10 +107,66 @@ try {
       cases++;
     }
   }
+  // The package's own API: render() and an effect node whose parameter
+  // changes at a render quantum boundary (the context suspended there), the
+  // same bits as the chain run block by block with the change at that frame.
+  const createModule = (await import(pathToFileURL(join(buildDir, 'quorvel-effects.mjs')).href)).default;
+  const quorvel = await Quorvel.load(createModule, readFileSync(join(buildDir, 'quorvel-effects.wasm')));
+  const input = signal(2, 8192);
+  const expected = input.map((c) => Float32Array.from(c));
+  const chain = quorvel.chain({ effects: [{ name: 'Flanger', parameters: { sweepWidth: '3ms' } }] },
+                              48000, 2);
+  for (let start = 0; start < 8192; start += 128) {
+    if (start === 2048) chain.set(0, 'frequency', '3Hz');
+    chain.process(expected.map((c) => c.subarray(start, start + 128)));
+  }
+  chain.destroy();
+  const api = await page.evaluate(async (channels) => {
+    const { loadQuorvel, effectNodes, render } = await import('/js/index.mjs');
+    const rate = 48000, frames = channels[0].length;
+    const buffer = new AudioBuffer({ numberOfChannels: 2, length: frames, sampleRate: rate });
+    channels.forEach((c, i) => buffer.copyToChannel(Float32Array.from(c), i));
+    const whole = await render(buffer, { effects: [{ name: 'Flanger', parameters: { sweepWidth: '3ms' } }] });
+    const context = new OfflineAudioContext(2, frames, rate);
+    const loaded = await loadQuorvel(context);
+    const { Flanger } = effectNodes(loaded);
+    const flanger = new Flanger(context, loaded, { sweepWidth: '3ms' });
+    await flanger.ready;
+    const source = context.createBufferSource();
+    source.buffer = buffer;
+    source.connect(flanger).connect(context.destination);
+    source.start();
+    context.suspend(2048 / rate).then(async () => {
+      await flanger.setParameter('frequency', '3Hz');
+      await context.resume();
+    });
+    const changed = await context.startRendering();
+    let refusal = '';
+    try {
+      await flanger.setParameter('frequency', 'fast');
+    } catch (error) {
+      refusal = error.message;
+    }
+    const table = Flanger.parameters.map((p) => p.key).join(',');
+    const read = (b) => [0, 1].map((i) => Array.from(b.getChannelData(i)));
+    return { whole: read(whole), changed: read(changed), refusal, table };
+  }, input.map((c) => Array.from(c)));
+  const sameAs = (got, want, what) => want.forEach((w, c) => {
+    const a = new Uint32Array(Float32Array.from(got[c]).buffer), b = new Uint32Array(w.buffer);
+    assert.equal(a.findIndex((bits, i) => bits !== b[i]), -1, `${what}: channel ${c}`);
+  });
+  const unchanged = render(quorvel, input, 48000,
+                           { effects: [{ name: 'Flanger', parameters: { sweepWidth: '3ms' } }] });
+  sameAs(api.whole, unchanged, 'render()');
+  sameAs(api.changed, expected, 'a parameter change at frame 2048');
+  assert.equal(api.table, 'enabled,sweepWidth,frequency');
+  assert.equal(api.refusal, 'Flanger: frequency=fast: not a frequency; give hertz, e.g. 5, 5Hz or 0.005kHz');
+
   const refused = await renderInPage([[0, 0]], 48000,
                                      { effects: [{ name: 'Chorus', parameters: { frequency: 21 } }] });
   assert.equal(refused.error, 'chain.json: effects[0]: Chorus: frequency=21: out of range [0, 20] Hz');
-  console.log(`browser: ${cases} worklet renders in Chromium equal the native tool's bits`);
+  console.log(`browser: ${cases} worklet renders in Chromium equal the native tool's bits; ` +
+              'render() and a parameter change at a quantum boundary equal the module run block by block');
 } finally {
   await browser.close();
   server.close();
