@@ -26,6 +26,7 @@ struct Chain {
   std::vector<std::unique_ptr<audio::Effect>> effects;
   std::vector<const audio::EffectInfo*> types;
   unsigned int channels = 0;
+  unsigned int rate = 0;
 };
 
 const char* kept(std::string text) {
@@ -69,6 +70,7 @@ EMSCRIPTEN_KEEPALIVE Chain* qv_chain_create(const char* json, double rate, unsig
     const unsigned int checkedRate = rules::checkedRate(rate);
     auto chain = std::make_unique<Chain>();
     chain->channels = channels;
+    chain->rate = checkedRate;
     for (const rules::EffectSettings& settings :
          rules::resolve(rules::readChain(json, "chain.json"))) {
       rules::checkChannels(*settings.type, channels);
@@ -99,9 +101,13 @@ EMSCRIPTEN_KEEPALIVE int qv_chain_set(Chain* chain, unsigned int index, const ch
       throw std::invalid_argument(std::string("unknown parameter '") + key + "' (" +
                                   rules::parameterKeys(effect.parameters()) + ")");
     }
+    const double previous = parameter->get(effect);
     try {
       parameter->set(effect, rules::parseValue(*parameter, value));
+      // As when the chain was made: the setting must fit the line at the rate.
+      rules::checkFits(effect, chain->rate);
     } catch (const rules::RuleError& refused) {
+      parameter->set(effect, previous);
       // Named as the other front ends name a refused setting.
       throw std::invalid_argument(std::string(chain->types[index]->name) + ": " + key + "=" +
                                   value + ": " + refused.what());

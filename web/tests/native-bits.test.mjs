@@ -78,7 +78,20 @@ try {
   assert.throws(() => quorvel.chain({ effects: [{ name: 'Chorus', parameters: { frequency: 21 } }] },
                                     48000, 2),
                 /Chorus: frequency=21: out of range \[0, 20\] Hz/);
-  console.log(`native-bits: ${cases} renders equal the native tool's bits`);
+  // A live change the rules refuse leaves the effect as it was: a value
+  // beyond the delay line at the rate, NaN, infinities, text that is no value.
+  const input = signal(2, 4096);
+  const untouched = render(quorvel, input, 192000, { effects: [{ name: 'Vibrato' }] });
+  const chain = quorvel.chain({ effects: [{ name: 'Vibrato' }] }, 192000, 2);
+  for (const value of ['0.4s', NaN, Infinity, -Infinity, 'fast', -1]) {
+    assert.throws(() => chain.set(0, 'sweepWidth', value), /^Error: Vibrato: sweepWidth=/, String(value));
+  }
+  assert.throws(() => chain.set(0, 'depth', 1), /unknown parameter 'depth'/);
+  const after = input.map((c) => Float32Array.from(c));
+  for (let start = 0; start < 4096; start += 128) chain.process(after.map((c) => c.subarray(start, start + 128)));
+  chain.destroy();
+  after.forEach((c, i) => assert.equal(sameBits(c, untouched[i]), -1, 'refused changes left no trace'));
+  console.log(`native-bits: ${cases} renders equal the native tool's bits; refused changes leave no trace`);
 } finally {
   rmSync(scratch, { recursive: true, force: true });
 }
