@@ -101,16 +101,23 @@ EMSCRIPTEN_KEEPALIVE int qv_chain_set(Chain* chain, unsigned int index, const ch
       throw std::invalid_argument(std::string("unknown parameter '") + key + "' (" +
                                   rules::parameterKeys(effect.parameters()) + ")");
     }
-    const double previous = parameter->get(effect);
+    double number = 0.0;
     try {
-      parameter->set(effect, rules::parseValue(*parameter, value));
-      // As when the chain was made: the setting must fit the line at the rate.
-      rules::checkFits(effect, chain->rate);
+      number = rules::parseValue(*parameter, value);
     } catch (const rules::RuleError& refused) {
-      parameter->set(effect, previous);
       // Named as the other front ends name a refused setting.
       throw std::invalid_argument(std::string(chain->types[index]->name) + ": " + key + "=" +
                                   value + ": " + refused.what());
+    }
+    // As when the chain was made, the setting must fit the line at the rate
+    // (that message names the effect and setting itself).
+    const double previous = parameter->get(effect);
+    parameter->set(effect, number);
+    try {
+      rules::checkFits(effect, chain->rate);
+    } catch (const rules::RuleError&) {
+      parameter->set(effect, previous);
+      throw;
     }
     return 0;
   } catch (const std::exception& refused) {
