@@ -155,8 +155,8 @@ unsigned long findControl(const LADSPA_Descriptor& descriptor, std::string_view 
   return checked(matches.front());
 }
 
-std::vector<PluginSpec> parseSpecs(const std::vector<std::string>& words) {
-  std::vector<PluginSpec> specs;
+std::vector<PluginRequest> parseRequests(const std::vector<std::string>& words) {
+  std::vector<PluginRequest> requests;
   // Whether the last plugin still waits for its label.
   bool wantLabel = false;
   for (const std::string& word : words) {
@@ -165,29 +165,29 @@ std::vector<PluginSpec> parseSpecs(const std::vector<std::string>& words) {
     if (wantLabel) {
       if (setting || name || word.empty()) {
         throw std::invalid_argument("'" + word + "': expected the label of a plugin in " +
-                                    specs.back().library);
+                                    requests.back().library);
       }
-      specs.back().label = specs.back().name = word;
+      requests.back().label = requests.back().name = word;
       wantLabel = false;
     } else if (name) {
-      if (specs.empty() || word.size() == 1) {
+      if (requests.empty() || word.size() == 1) {
         throw std::invalid_argument("'" + word + "': a name follows a plugin's label");
       }
-      specs.back().name = word.substr(1);
+      requests.back().name = word.substr(1);
     } else if (setting) {
       const std::size_t eq = word.find('=');
-      if (specs.empty() || eq == 0) {
+      if (requests.empty() || eq == 0) {
         throw std::invalid_argument("'" + word + "': a port setting follows a plugin's label");
       }
-      specs.back().settings.emplace_back(word.substr(0, eq), word.substr(eq + 1));
+      requests.back().settings.emplace_back(word.substr(0, eq), word.substr(eq + 1));
     } else {
-      specs.push_back(PluginSpec{word, "", {}, ""});
+      requests.push_back(PluginRequest{word, "", {}, ""});
       wantLabel = true;
     }
   }
-  if (wantLabel) throw std::invalid_argument(specs.back().library + ": no label given");
-  if (specs.empty()) throw std::invalid_argument("no plugin given");
-  return specs;
+  if (wantLabel) throw std::invalid_argument(requests.back().library + ": no label given");
+  if (requests.empty()) throw std::invalid_argument("no plugin given");
+  return requests;
 }
 
 std::string resolveLibrary(const std::string& name) {
@@ -217,9 +217,9 @@ const char* layoutName(Layout layout) noexcept {
   return "?";
 }
 
-Plugin::Plugin(const PluginSpec& spec, unsigned long sampleRate, unsigned long maxFrames)
-    : spec_(spec), rate_(sampleRate), silence_(maxFrames, 0.0f), sink_(maxFrames, 0.0f) {
-  const std::string path = resolveLibrary(spec.library);
+Plugin::Plugin(const PluginRequest& request, unsigned long sampleRate, unsigned long maxFrames)
+    : request_(request), rate_(sampleRate), silence_(maxFrames, 0.0f), sink_(maxFrames, 0.0f) {
+  const std::string path = resolveLibrary(request.library);
   // RTLD_LOCAL: two libraries may well export the same helper names.
   void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) throw std::runtime_error(path + ": " + ::dlerror());
@@ -228,12 +228,13 @@ Plugin::Plugin(const PluginSpec& spec, unsigned long sampleRate, unsigned long m
       reinterpret_cast<LADSPA_Descriptor_Function>(::dlsym(handle, "ladspa_descriptor"));
   if (entry == nullptr) throw std::runtime_error(path + ": no ladspa_descriptor");
   for (unsigned long i = 0; const LADSPA_Descriptor* d = entry(i); ++i) {
-    if (spec.label == d->Label) {
+    if (request.label == d->Label) {
       descriptor_ = d;
       break;
     }
   }
-  if (descriptor_ == nullptr) throw std::runtime_error(path + ": no plugin labelled " + spec.label);
+  if (descriptor_ == nullptr)
+    throw std::runtime_error(path + ": no plugin labelled " + request.label);
 
   const LADSPA_Descriptor& d = *descriptor_;
   controls_.assign(d.PortCount, 0.0f);
@@ -246,19 +247,19 @@ Plugin::Plugin(const PluginSpec& spec, unsigned long sampleRate, unsigned long m
     }
   }
   if (audioIn_.empty() || audioOut_.empty()) {
-    throw std::runtime_error(spec.label + ": needs audio inputs and outputs to be timed");
+    throw std::runtime_error(request.label + ": needs audio inputs and outputs to be timed");
   }
   layout_ = audioIn_.size() >= 2    ? Layout::Stereo
             : audioOut_.size() == 1 ? Layout::DualMono
                                     : Layout::MonoToStereo;
-  for (const auto& [key, text] : spec.settings) {
+  for (const auto& [key, text] : request.settings) {
     const unsigned long port = findControl(d, key);
     controls_[port] = parseValue(key, text);
     // Timed as given, but said: a plugin may clamp it and so run other work than asked.
     const auto [lo, hi] = portBounds(d.PortRangeHints[port], rate_);
     if (controls_[port] < lo || controls_[port] > hi) {
       std::fprintf(stderr, "quorvel-ladspa-bench: %s: \"%s\"=%g is outside %g..%g\n",
-                   spec.label.c_str(), d.PortNames[port], controls_[port], lo, hi);
+                   request.label.c_str(), d.PortNames[port], controls_[port], lo, hi);
     }
   }
   instantiate();
@@ -274,7 +275,7 @@ void Plugin::instantiate() {
     LADSPA_Handle h = d.instantiate(&d, rate_);
     if (h == nullptr) {
       release();
-      throw std::runtime_error(spec_.label + ": instantiate failed at " + std::to_string(rate_) +
+      throw std::runtime_error(request_.label + ": instantiate failed at " + std::to_string(rate_) +
                                " Hz");
     }
     instances_.push_back(h);

@@ -36,7 +36,7 @@ unsigned long findControl(const LADSPA_Descriptor& descriptor, std::string_view 
 
 // One plugin to time, as given on the command line:
 //   LIBRARY LABEL [port=value ...] [@display-name]
-struct PluginSpec {
+struct PluginRequest {
   std::string library;
   std::string label;
   std::vector<std::pair<std::string, std::string>> settings;
@@ -44,9 +44,9 @@ struct PluginSpec {
   std::string name;
 };
 
-// Splits the positional arguments into plugin specs; a word without '=' or a
+// Splits the positional arguments into plugin requests; a word without '=' or a
 // leading '@' after a label starts the next plugin. Throws std::invalid_argument.
-std::vector<PluginSpec> parseSpecs(const std::vector<std::string>& words);
+std::vector<PluginRequest> parseRequests(const std::vector<std::string>& words);
 
 // The library file `name` stands for: itself when it holds a '/', else the
 // first match in $LADSPA_PATH, /usr/local/lib/ladspa and /usr/lib/ladspa.
@@ -63,7 +63,7 @@ const char* layoutName(Layout layout) noexcept;
 // A plugin loaded and instantiated for stereo blocks of up to `maxFrames`.
 class Plugin {
  public:
-  Plugin(const PluginSpec& spec, unsigned long sampleRate, unsigned long maxFrames);
+  Plugin(const PluginRequest& request, unsigned long sampleRate, unsigned long maxFrames);
   ~Plugin();
   Plugin(const Plugin&) = delete;
   Plugin& operator=(const Plugin&) = delete;
@@ -75,7 +75,7 @@ class Plugin {
   // instance where the plugin has no activate()), so every round does the same work.
   void restart();
 
-  const PluginSpec& spec() const noexcept { return spec_; }
+  const PluginRequest& request() const noexcept { return request_; }
   const LADSPA_Descriptor& descriptor() const noexcept { return *descriptor_; }
   Layout layout() const noexcept { return layout_; }
   // Every input control's name and the value it runs at, in port order.
@@ -85,7 +85,7 @@ class Plugin {
   void instantiate();
   void release() noexcept;
 
-  PluginSpec spec_;
+  PluginRequest request_;
   unsigned long rate_;
   std::shared_ptr<void> library_;
   const LADSPA_Descriptor* descriptor_ = nullptr;

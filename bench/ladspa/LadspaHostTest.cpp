@@ -108,24 +108,24 @@ TEST(LadspaBenchPorts, WrongOrAmbiguousNamesAreRefused) {
   EXPECT_THROW(findControl(d, "8"), std::invalid_argument);
 }
 
-TEST(LadspaBenchSpecs, WordsSplitIntoPlugins) {
-  const auto specs =
-      parseSpecs({"a.so", "one", "x=1", "L_Delay=2.5", "@ours", "/lib/b.so", "two", "0=3"});
-  ASSERT_EQ(specs.size(), 2u);
-  EXPECT_EQ(specs[0].library, "a.so");
-  EXPECT_EQ(specs[0].label, "one");
-  EXPECT_EQ(specs[0].name, "ours");
-  ASSERT_EQ(specs[0].settings.size(), 2u);
-  EXPECT_EQ(specs[0].settings[1].first, "L_Delay");
-  EXPECT_EQ(specs[0].settings[1].second, "2.5");
-  EXPECT_EQ(specs[1].name, "two");  // the label when no name is given
-  EXPECT_EQ(specs[1].settings.at(0).first, "0");
+TEST(LadspaBenchRequests, WordsSplitIntoPlugins) {
+  const auto requests =
+      parseRequests({"a.so", "one", "x=1", "L_Delay=2.5", "@ours", "/lib/b.so", "two", "0=3"});
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].library, "a.so");
+  EXPECT_EQ(requests[0].label, "one");
+  EXPECT_EQ(requests[0].name, "ours");
+  ASSERT_EQ(requests[0].settings.size(), 2u);
+  EXPECT_EQ(requests[0].settings[1].first, "L_Delay");
+  EXPECT_EQ(requests[0].settings[1].second, "2.5");
+  EXPECT_EQ(requests[1].name, "two");  // the label when no name is given
+  EXPECT_EQ(requests[1].settings.at(0).first, "0");
 
-  EXPECT_THROW(parseSpecs({}), std::invalid_argument);
-  EXPECT_THROW(parseSpecs({"a.so"}), std::invalid_argument);
-  EXPECT_THROW(parseSpecs({"x=1", "a.so", "one"}), std::invalid_argument);
-  EXPECT_THROW(parseSpecs({"a.so", "x=1"}), std::invalid_argument);
-  EXPECT_THROW(parseSpecs({"@n", "a.so", "one"}), std::invalid_argument);
+  EXPECT_THROW(parseRequests({}), std::invalid_argument);
+  EXPECT_THROW(parseRequests({"a.so"}), std::invalid_argument);
+  EXPECT_THROW(parseRequests({"x=1", "a.so", "one"}), std::invalid_argument);
+  EXPECT_THROW(parseRequests({"a.so", "x=1"}), std::invalid_argument);
+  EXPECT_THROW(parseRequests({"@n", "a.so", "one"}), std::invalid_argument);
 }
 
 // Runs `plugin` on `blocks` blocks of the test signal, both channels appended.

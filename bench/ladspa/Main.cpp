@@ -140,20 +140,21 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
 
   try {
-    const auto specs = quorvel::ladspabench::parseSpecs(words);
+    const auto requests = quorvel::ladspabench::parseRequests(words);
     const std::size_t frames =
         static_cast<std::size_t>(std::llround(seconds * static_cast<double>(rate)));
     if (frames == 0) throw std::invalid_argument("--seconds gives no frames at this rate");
     const auto signal = quorvel::ladspabench::makeSignal(rate, frames);
 
     std::vector<std::unique_ptr<Plugin>> plugins;
-    for (const auto& spec : specs) plugins.push_back(std::make_unique<Plugin>(spec, rate, block));
+    for (const auto& request : requests)
+      plugins.push_back(std::make_unique<Plugin>(request, rate, block));
 
     std::size_t ref = 0;
     if (!reference.empty()) {
       ref = plugins.size();
       for (std::size_t i = 0; i < plugins.size() && ref == plugins.size(); ++i) {
-        if (specs[i].name == reference || specs[i].label == reference ||
+        if (requests[i].name == reference || requests[i].label == reference ||
             std::to_string(i + 1) == reference) {
           ref = i;
         }
@@ -191,7 +192,7 @@ int main(int argc, char** argv) {
       fmt::print(
           "| Plugin | Label | Layout | ns / channel-sample | Median | × real time | "
           "Ratio to {} | Peak | Non-finite |\n|---|---|---|---:|---:|---:|---:|---:|---:|\n",
-          cell(specs[ref].name));
+          cell(requests[ref].name));
     } else {
       fmt::print(
           "{} Hz, {}-frame blocks, {:g} s of stereo signal, best of {} interleaved rounds; "
@@ -209,23 +210,23 @@ int main(int argc, char** argv) {
       const char* layout = quorvel::ladspabench::layoutName(plugins[i]->layout());
       if (format == "tsv") {
         fmt::print("{}\t{}\t{}\t{}\t{:.4f}\t{:.4f}\t{:.0f}\t{:.4f}\t{:.3f}\t{:.3f}\t{}\t{}\n",
-                   specs[i].name, specs[i].library, specs[i].label, layout, ns, med, realtime,
-                   ratio, res.peak, res.rms, res.nonFinite, settingsText(*plugins[i]));
+                   requests[i].name, requests[i].library, requests[i].label, layout, ns, med,
+                   realtime, ratio, res.peak, res.rms, res.nonFinite, settingsText(*plugins[i]));
       } else if (format == "markdown") {
         fmt::print("| {} | `{}` | {} | {:.2f} | {:.2f} | {:.0f} | {:.2f} | {:.2f} | {} |\n",
-                   cell(specs[i].name), specs[i].label, layout, ns, med, realtime, ratio, res.peak,
-                   res.nonFinite);
+                   cell(requests[i].name), requests[i].label, layout, ns, med, realtime, ratio,
+                   res.peak, res.nonFinite);
       } else {
         fmt::print("{:<28} {:<14} {:>10.3f} {:>10.3f} {:>10.0f} {:>9.3f} {:>7.2f} {}\n",
-                   specs[i].name, layout, ns, med, realtime, ratio, res.peak, res.nonFinite);
+                   requests[i].name, layout, ns, med, realtime, ratio, res.peak, res.nonFinite);
       }
     }
     // After the table, so that it stays one block a script can cut out.
     if (showSettings && format != "tsv") {
       fmt::print("\nSettings:\n");
       for (std::size_t i = 0; i < plugins.size(); ++i) {
-        fmt::print("{}{} ({}): {}\n", format == "markdown" ? "- " : "  ", specs[i].name,
-                   specs[i].label, settingsText(*plugins[i]));
+        fmt::print("{}{} ({}): {}\n", format == "markdown" ? "- " : "  ", requests[i].name,
+                   requests[i].label, settingsText(*plugins[i]));
       }
     }
     return 0;

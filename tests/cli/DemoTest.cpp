@@ -15,7 +15,7 @@
 #include "FxRunner.hpp"
 #include "ScratchDir.hpp"
 #include "SoundFiles.hpp"
-#include "Spectrum.hpp"
+#include "FrequencyAnalysis.hpp"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "DemoSignal.hpp"
 #include "EffectCatalog.hpp"
 #include "Plots.hpp"
-#include "Spectrum.hpp"
+#include "FrequencyAnalysis.hpp"
 #include "TerminalOutput.hpp"
 
 namespace quorvelfx {

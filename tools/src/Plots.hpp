@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "Spectrum.hpp"
+#include "FrequencyAnalysis.hpp"
 
 namespace quorvelfx {
 

@@ -1,4 +1,4 @@
-#include "Spectrum.hpp"
+#include "FrequencyAnalysis.hpp"
 
 #include <algorithm>
 #include <cmath>
