@@ -8,39 +8,22 @@
 // runs by tens of percent.
 //   node tone-compare.mjs BUILD_DIR [ROUNDS]
 import { readFileSync } from 'node:fs';
-import { createServer } from 'node:http';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-import { chromium } from 'playwright-core';
+import { launchChromium, moduleFiles, serveFiles } from '../tests/browser-support.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const buildDir = resolve(process.argv[2] || join(here, '../../build/wasm-bench'));
 const rounds = Number(process.argv[3] || process.env.ROUNDS || 5);
 const seconds = Number(process.env.SECONDS_OF_AUDIO || 60);
 
-const files = {
+const { origin, server } = await serveFiles({
   '/': ['text/html', '<!doctype html><title>quorvel-fx against Tone.js</title>'],
-  '/js/quorvel.mjs': ['text/javascript', join(here, '../js/quorvel.mjs')],
-  '/js/worklet.mjs': ['text/javascript', join(here, '../js/worklet.mjs')],
-  '/js/index.mjs': ['text/javascript', join(here, '../js/index.mjs')],
-  '/js/quorvel-effects.mjs': ['text/javascript', join(buildDir, 'quorvel-effects.mjs')],
-  '/js/quorvel-effects.wasm': ['application/wasm', join(buildDir, 'quorvel-effects.wasm')],
+  ...moduleFiles(buildDir),
   // Tone's UMD build, from the pinned package: the page never reaches the network.
   '/tone/Tone.js': ['text/javascript', join(here, '../node_modules/tone/build/Tone.js')],
-};
-const server = createServer((request, response) => {
-  const file = files[request.url];
-  if (!file) {
-    response.writeHead(404).end();
-    return;
-  }
-  const [type, source] = file;
-  response.writeHead(200, { 'Content-Type': type });
-  response.end(source.startsWith('<') ? source : readFileSync(source));
 });
-await new Promise((ready) => server.listen(0, '127.0.0.1', ready));
-const origin = `http://127.0.0.1:${server.address().port}`;
 const toneVersion = JSON.parse(readFileSync(join(here, '../node_modules/tone/package.json'))).version;
 
 // Each effect: our chain-file parameters, and Tone's nearest effect with the
@@ -59,11 +42,7 @@ const cases = [
     tone: 'Vibrato', toneOptions: { frequency: 4, maxDelay: 0.01, depth: 1, wet: 1 } },
 ];
 
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-  args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
-         '--disable-component-update', '--disable-sync', '--no-first-run'],
-});
+const browser = await launchChromium();
 try {
   const page = await browser.newPage();
   page.on('pageerror', (error) => console.error('page:', error.message));

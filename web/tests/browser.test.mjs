@@ -8,44 +8,21 @@
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
-import { chromium } from 'playwright-core';
-
 import { Quorvel, render } from '../js/quorvel.mjs';
-import { readFloatWav, signal, writeFloatWav } from './wav.mjs';
+import { launchChromium, moduleFiles, serveFiles } from './browser-support.mjs';
+import { readFloatWav, sameBits, signal, writeFloatWav } from './wav.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const [buildDir, tool] = process.argv.slice(2).map((p) => resolve(p));
-const files = {
+const { origin, server } = await serveFiles({
   '/': ['text/html', '<!doctype html><title>quorvel-fx tests</title>'],
-  '/js/quorvel.mjs': ['text/javascript', join(here, '../js/quorvel.mjs')],
-  '/js/worklet.mjs': ['text/javascript', join(here, '../js/worklet.mjs')],
-  '/js/index.mjs': ['text/javascript', join(here, '../js/index.mjs')],
-  '/js/quorvel-effects.mjs': ['text/javascript', join(buildDir, 'quorvel-effects.mjs')],
-  '/js/quorvel-effects.wasm': ['application/wasm', join(buildDir, 'quorvel-effects.wasm')],
-};
-const server = createServer((request, response) => {
-  const file = files[request.url];
-  if (!file) {
-    response.writeHead(404).end();
-    return;
-  }
-  const [type, source] = file;
-  response.writeHead(200, { 'Content-Type': type });
-  response.end(source.startsWith('<') ? source : readFileSync(source));
+  ...moduleFiles(buildDir),
 });
-await new Promise((ready) => server.listen(0, '127.0.0.1', ready));
-const origin = `http://127.0.0.1:${server.address().port}`;
-
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-  args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
-         '--disable-component-update', '--disable-sync', '--no-first-run'],
-});
+const browser = await launchChromium();
 const scratch = mkdtempSync(join(tmpdir(), 'quorvel-browser-'));
 try {
   const page = await browser.newPage();
@@ -100,8 +77,7 @@ try {
       native.forEach((expected, c) => {
         const got = Float32Array.from(result.channels[c]);
         assert.equal(got.length, expected.length);
-        const a = new Uint32Array(got.buffer), b = new Uint32Array(expected.buffer);
-        const at = a.findIndex((bits, i) => bits !== b[i]);
+        const at = sameBits(got, expected);
         assert.equal(at, -1, `${JSON.stringify(chain)} ${rate} Hz ${count} ch: channel ${c} differs at frame ${at}`);
       });
       cases++;
@@ -152,8 +128,7 @@ try {
     return { whole: read(whole), changed: read(changed), refusal, table };
   }, input.map((c) => Array.from(c)));
   const sameAs = (got, want, what) => want.forEach((w, c) => {
-    const a = new Uint32Array(Float32Array.from(got[c]).buffer), b = new Uint32Array(w.buffer);
-    assert.equal(a.findIndex((bits, i) => bits !== b[i]), -1, `${what}: channel ${c}`);
+    assert.equal(sameBits(Float32Array.from(got[c]), w), -1, `${what}: channel ${c}`);
   });
   const unchanged = render(quorvel, input, 48000,
                            { effects: [{ name: 'Flanger', parameters: { sweepWidth: '3ms' } }] });

@@ -11,9 +11,9 @@ import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-import { chromium } from 'playwright-core';
+import { launchChromium } from './browser-support.mjs';
 
-import { readFloatWav, signal, writeFloatWav } from './wav.mjs';
+import { readFloatWav, sameBits, signal, writeFloatWav } from './wav.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const [buildDir, tool] = process.argv.slice(2).map((p) => resolve(p));
@@ -30,12 +30,7 @@ const origin = await new Promise((ready, fail) => {
   server.on('exit', (code) => fail(new Error(`the server stopped (${code}) before printing its URL`)));
 });
 
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-  args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
-         '--disable-component-update', '--disable-sync', '--no-first-run',
-         '--autoplay-policy=no-user-gesture-required'],
-});
+const browser = await launchChromium(['--autoplay-policy=no-user-gesture-required']);
 const scratch = mkdtempSync(join(tmpdir(), 'quorvel-demo-'));
 try {
   // The page asks for nothing outside the server.
@@ -102,8 +97,7 @@ try {
   const got = readFloatWav(gotPath, 2);
   native.forEach((expected, c) => {
     assert.equal(got[c].length, expected.length, `channel ${c} length`);
-    const a = new Uint32Array(got[c].buffer), b = new Uint32Array(expected.buffer);
-    assert.equal(a.findIndex((bits, i) => bits !== b[i]), -1, `channel ${c} differs from the tool's`);
+    assert.equal(sameBits(got[c], expected), -1, `channel ${c} differs from the tool's`);
   });
   // The effect did something: the output is not the input passed through.
   assert.notDeepEqual(Array.from(got[0]), Array.from(input[0]));

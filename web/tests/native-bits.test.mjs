@@ -12,7 +12,7 @@ import { join, resolve } from 'node:path';
 import { pathToFileURL } from 'node:url';
 
 import { Quorvel, render } from '../js/quorvel.mjs';
-import { readFloatWav, signal, writeFloatWav } from './wav.mjs';
+import { readFloatWav, sameBits, signal, writeFloatWav } from './wav.mjs';
 
 const [modulePath, tool] = process.argv.slice(2);
 const createModule = (await import(pathToFileURL(resolve(modulePath)).href)).default;
@@ -20,12 +20,6 @@ const quorvel = await Quorvel.load(createModule,
                                    readFileSync(resolve(modulePath).replace(/\.mjs$/, '.wasm')));
 const scratch = mkdtempSync(join(tmpdir(), 'quorvel-web-'));
 
-function sameBits(a, b) {
-  const x = new Uint32Array(a.buffer, a.byteOffset, a.length);
-  const y = new Uint32Array(b.buffer, b.byteOffset, b.length);
-  for (let i = 0; i < x.length; i++) if (x[i] !== y[i]) return i;
-  return x.length === y.length ? -1 : x.length;
-}
 
 const chains = [
   { effects: [{ name: 'Delay', parameters: { delayMs: 3, feedbackLevel: 0.9 } }] },

@@ -1,4 +1,4 @@
-// Test signals and float WAV files for the web tests.
+// Test signals, float WAV files and bit comparisons for the web tests.
 import { readFileSync, writeFileSync } from 'node:fs';
 
 // Noise and a tone from integer arithmetic, then silence for the tails.
@@ -48,3 +48,11 @@ export function readFloatWav(path, count) {
   });
 }
 
+// The first index where two Float32Arrays differ in their bits, -1 when
+// they are the same (a length difference counts at the shorter length).
+export function sameBits(a, b) {
+  const x = new Uint32Array(a.buffer, a.byteOffset, a.length);
+  const y = new Uint32Array(b.buffer, b.byteOffset, b.length);
+  for (let i = 0; i < x.length; i++) if (x[i] !== y[i]) return i;
+  return x.length === y.length ? -1 : x.length;
+}
