@@ -32,6 +32,8 @@ for target in AVX3_ZEN4 AVX3_DL AVX3 AVX2 SSE4 SSSE3 SCALAR EMU128 SVE2 SVE NEON
   if run quorvel_bench "$json.$target" '^(Delay|PingPongDelay|Chorus|Flanger|Vibrato)/256$' 3 \
     QUORVEL_VECTOR_TARGET=$target 2>/dev/null; then
     targets+=("$target")
+    run core_bench "$json.parts.$target" 'Parts/(Processor|Oscillators|Sines|Reads)' 3 \
+      QUORVEL_VECTOR_TARGET=$target
   fi
 done
 
@@ -49,6 +51,7 @@ def medians(path):
 data, runs = medians(data_path)
 _, parts = medians(data_path + ".parts")
 per_target = {t: medians(f"{data_path}.{t}")[1] for t in targets}
+parts_per_target = {t: medians(f"{data_path}.parts.{t}")[1] for t in targets}
 nodes = ["Delay", "PingPongDelay", "Chorus", "Flanger", "Vibrato"]
 # ns per sample asked of each node on this machine, and of node / literal.
 goals = {"Delay": 0.6, "PingPongDelay": 0.6, "Chorus": 3.0, "Flanger": 5.0, "Vibrato": 3.0}
@@ -125,6 +128,35 @@ if parts:
         rest = proc - osc - reads
         lines.append(f"| {node} | {total:.2f} | {proc:.2f} | {share} | {osc:.2f} ({sine:.2f}) | "
                      f"{reads:.2f} | {rest:.2f} | oscillators + reads {osc + reads:.2f} |")
+
+if parts_per_target:
+    # The swept effects' goals per instruction set, ns per sample.
+    target_goals = {"AVX3": {"Chorus": 2.0, "Flanger": 2.0, "Vibrato": 2.0},
+                    "AVX2": {"Chorus": 2.5, "Flanger": 2.5, "Vibrato": 2.0,
+                             "Delay": 0.3, "PingPongDelay": 0.3}}
+    lines += ["", "### Where the time goes, per instruction set", "",
+              "The processors and their parts (`core_bench`, as above) with the kernels forced "
+              "onto each instruction set, median of 3, ns per sample. Phase steps: the "
+              "oscillators less their sines (the recurrence, the angles and the scaling); sine: "
+              "the block sine of the same angles; reads: one interpolated read per sample; rest: "
+              "the processor less those (the swept delays, positions, line writes and the mix).", "",
+              "| Set | Node | Processor | Phase steps | Sine | Reads | Rest | Goal | Met |",
+              "|---|---|---:|---:|---:|---:|---:|---:|---|"]
+    for t in targets:
+        q = lambda name: ns(parts_per_target[t], f"Parts/{name}")
+        for node in nodes:
+            proc = q(f"Processor/{node}")
+            goal = target_goals.get(t, {}).get(node)
+            shown = f"≤ {goal} | {'yes' if proc <= goal else 'no'}" if goal else "– | –"
+            if node in ("Delay", "PingPongDelay"):
+                lines.append(f"| {t} | {node} | {proc:.2f} | – | – | – | {proc:.2f} | {shown} |")
+                continue
+            shared = node == "Vibrato"
+            sine = q("Sines") / (2 if shared else 1)
+            osc = q("Oscillators/Shared" if shared else "Oscillators/Pair")
+            reads = q("Reads")
+            lines.append(f"| {t} | {node} | {proc:.2f} | {osc - sine:.2f} | {sine:.2f} | "
+                         f"{reads:.2f} | {proc - osc - reads:.2f} | {shown} |")
 
 decay = [n for n in runs if n.startswith("Denormal/") and n.endswith("/Loud")]
 if decay:
