@@ -50,6 +50,7 @@ float readPosition(int write, float d, float fixedDelay, float length) noexcept 
 // sweep width in seconds scaled by the oscillator, then by the sample rate.
 // A non-finite result (non-finite or overflowing width) would make the read
 // position meaningless, so that sample keeps only the fixed part of the delay.
+// kernels::sweptDelays forms the delays of a chunk the same way.
 float sweptDelay(float v, float sweepWidth, float sampleRate) noexcept {
   const float d = (v * sweepWidth) * sampleRate;
   return std::isfinite(d) ? d : 0.0f;
@@ -61,7 +62,8 @@ SweptDelay::SweptDelay(const Design& design, unsigned int channels)
     : shape(&design),
       numChannels(channels),
       sweepWidth(design.sweepWidth),
-      sweeps(kChunkFrames * (design.sharedOscillator ? 1 : channels)) {
+      sweeps(kChunkFrames * (design.sharedOscillator ? 1 : channels)),
+      rowsWithin(design.sharedOscillator ? 1 : channels) {
   // The oscillators' phase offsets are rounded here: in the same mode as
   // process() computes in, whatever the constructing thread's mode.
   const IeeeArithmeticScope ieeeArithmetic;
@@ -185,15 +187,17 @@ void SweptDelay::process(const float* const* in, float* const* out, unsigned int
 // swept delay: one row per channel, or one row for a shared oscillator. The
 // width is read once per chunk, the same as once per frame for any change
 // made between blocks. The channels' oscillators are independent of each
-// other, so each fills its own row in one pass, the sines of a row as one block.
+// other, so each fills its own row in one pass, the sines of a row as one
+// block; the pass that turns a row into delays also checks whether the line
+// kernel can take them.
 void SweptDelay::sweep(unsigned int channels, unsigned int count) noexcept {
   const int lfoRate = static_cast<int>(sampleRate);
   const float rate = static_cast<float>(sampleRate);
+  const float limit = kernels::sweptLineLimit(kDelayLineLength, shape->fixedDelay, count);
   float* const d = sweeps.data();
   if (shape->sharedOscillator) {
     lfos.front()->fill(lfoRate, d, count);
-    const float width = sweepWidth.load();
-    for (unsigned int f = 0; f < count; ++f) d[f] = sweptDelay(d[f], width, rate);
+    rowsWithin[0] = kernels::sweptDelays(d, count, sweepWidth.load(), rate, limit);
     return;
   }
   // Independent oscillators, so a stereo pair is stepped side by side.
@@ -205,8 +209,7 @@ void SweptDelay::sweep(unsigned int channels, unsigned int count) noexcept {
   if (c < channels) lfos[c]->fill(lfoRate, d + c * kChunkFrames, count);
   const float width = sweepWidth.load();
   for (c = 0; c < channels; ++c) {
-    float* const row = d + c * kChunkFrames;
-    for (unsigned int f = 0; f < count; ++f) row[f] = sweptDelay(row[f], width, rate);
+    rowsWithin[c] = kernels::sweptDelays(d + c * kChunkFrames, count, width, rate, limit);
   }
 }
 
@@ -226,7 +229,8 @@ void SweptDelay::runLine(unsigned int channel, const float* in, float* out,
   const float fixed = shape->fixedDelay;
   const float mix = shape->mix;
   const float feedback = shape->feedback;
-  const float* const d = sweeps.data() + (shape->sharedOscillator ? 0 : channel * kChunkFrames);
+  const unsigned int row = shape->sharedOscillator ? 0 : channel;
+  const float* const d = sweeps.data() + row * kChunkFrames;
   int w = line.getWritePointer();
 
   // Wherever no read of the chunk wraps round to the chunk's own writes, the
@@ -235,7 +239,9 @@ void SweptDelay::runLine(unsigned int channel, const float* in, float* out,
   constexpr unsigned int kMode = (kWriteFirst ? kernels::kSweepWriteFirst : 0u) |
                                  (kFeedback ? kernels::kSweepFeedback : 0u) |
                                  (kDry ? kernels::kSweepDry : 0u);
-  if (!kernels::sweptLine(samples, size, w, d, {fixed, mix, feedback}, in, out, count, kMode)) {
+  if (rowsWithin[row] && size == kDelayLineLength) {
+    kernels::sweptLine(samples, size, w, d, {fixed, mix, feedback}, in, out, count, kMode);
+  } else {
     for (unsigned int f = 0; f < count; ++f) {
       const float x = in[f];
       if (kWriteFirst) samples[w] = detail::lineSample(x);

@@ -20,7 +20,7 @@ void interpolateLineKernel(const float* HWY_RESTRICT samples, int size, const fl
   std::size_t k = 0;
   for (; k + n <= count; k += n) {
     hn::Vec<ReadFloats> y;
-    if (InterpolateLanes(samples, size, hn::LoadU(df, positions + k), y)) {
+    if (InterpolateLanes<ReadFloats>(samples, size, hn::LoadU(df, positions + k), y)) {
       hn::StoreU(y, df, out + k);
     } else {
       for (std::size_t lane = k; lane < k + n; ++lane) {

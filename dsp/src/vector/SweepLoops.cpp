@@ -1,4 +1,6 @@
-// One swept delay line through a chunk, several frames at a time.
+// The swept delays of a chunk and one swept delay line through it, several
+// frames at a time.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -22,100 +24,148 @@ HWY_INLINE float foldedPosition(int w, float d, float fixed, float length) {
   return x < length ? x : x - length;
 }
 
-// Whether every swept delay of the chunk lies in [0, limit] (false for a NaN).
-bool sweepsWithin(const float* HWY_RESTRICT d, unsigned int count, float limit) {
+// The oscillator values of a row become swept delays in place, two roundings
+// as the frame-by-frame form makes them, while checking them against the
+// range the line kernel takes (false for a NaN, which cannot survive anyway).
+bool sweptDelaysKernel(float* HWY_RESTRICT row, unsigned int count, float width, float rate,
+                       float limit) {
   const hn::ScalableTag<float> df;
   const std::size_t n = hn::Lanes(df);
+  const auto vWidth = hn::Set(df, width);
+  const auto vRate = hn::Set(df, rate);
   const auto zero = hn::Zero(df);
   const auto top = hn::Set(df, limit);
   auto inside = hn::Eq(zero, zero);
   std::size_t f = 0;
   for (; f + n <= count; f += n) {
-    const auto v = hn::LoadU(df, d + f);
-    inside = hn::And(inside, hn::And(hn::Ge(v, zero), hn::Le(v, top)));
+    const auto scaled = hn::Mul(hn::Mul(hn::LoadU(df, row + f), vWidth), vRate);
+    const auto d = hn::IfThenElseZero(hn::IsFinite(scaled), scaled);
+    hn::StoreU(d, df, row + f);
+    inside = hn::And(inside, hn::And(hn::Ge(d, zero), hn::Le(d, top)));
   }
   bool within = hn::AllTrue(df, inside);
-  for (; f < count; ++f) within &= (d[f] >= 0.0f) & (d[f] <= limit);
+  for (; f < count; ++f) {
+    const float scaled = (row[f] * width) * rate;
+    const float d = std::isfinite(scaled) ? scaled : 0.0f;
+    row[f] = d;
+    within &= (d >= 0.0f) & (d <= limit);
+  }
   return within;
+}
+
+// What one line needs through a chunk.
+struct LineChunk {
+  float* HWY_RESTRICT samples;
+  int size;
+  float length;
+  float fixed;
+  float mix;
+  float feedback;
+  const float* HWY_RESTRICT d;
+  const float* in;
+  float* out;
+};
+
+// One frame as the frame-by-frame loop runs it.
+template <unsigned int kMode>
+HWY_INLINE void LineFrame(const LineChunk& c, unsigned int f, int& w) {
+  constexpr bool writeFirst = (kMode & kernels::kSweepWriteFirst) != 0;
+  constexpr bool feedsBack = (kMode & kernels::kSweepFeedback) != 0;
+  constexpr bool dry = (kMode & kernels::kSweepDry) != 0;
+  const float x = c.in[f];
+  if (writeFirst) c.samples[w] = detail::lineSample(x);
+  const float y =
+      detail::interpolateAt(c.samples, c.size, foldedPosition(w, c.d[f], c.fixed, c.length));
+  if (!writeFirst) c.samples[w] = detail::lineSample(feedsBack ? x + c.feedback * y : x);
+  if (++w == c.size) w = 0;
+  c.out[f] = detail::outputSample(dry ? x + c.mix * y : y);
+}
+
+// Frames [f, f + lanes of D) as one vector; the caller has checked that the
+// write indices do not wrap. A group runs as a vector only when no read of
+// it touches what the group writes before that read's own frame. A read after
+// its frame's write reaches index w - fixed - d + 1 at most (positions carry a
+// few hundredths of a sample of rounding), so fixed + d >= 1 suffices for the
+// group to be written first; a read before the write must stay behind the
+// group's first write, a vector of frames, plus a margin. A group too shallow
+// for that (the flanger's sweep near its shallowest point) runs as two groups
+// of half the frames, whose reads need half the distance, down to vectors of
+// four; groups the vector read cannot take run frame by frame.
+template <class D, unsigned int kMode>
+HWY_INLINE void LineGroup(const LineChunk& c, unsigned int f, int& w) {
+  constexpr bool writeFirst = (kMode & kernels::kSweepWriteFirst) != 0;
+  constexpr bool feedsBack = (kMode & kernels::kSweepFeedback) != 0;
+  constexpr bool dry = (kMode & kernels::kSweepDry) != 0;
+  const D df;
+  const hn::RebindToSigned<D> di;
+  const unsigned int n = static_cast<unsigned int>(hn::Lanes(df));
+  const float shallowest = writeFirst ? 1.0f : static_cast<float>(n) + 2.0f;
+  const auto vFixed = hn::Set(df, c.fixed);
+  const auto vd = hn::LoadU(df, c.d + f);
+  if (!hn::AllTrue(df, hn::Ge(hn::Add(vFixed, vd), hn::Set(df, shallowest)))) {
+    if constexpr (kSplits<D>) {
+      LineGroup<hn::Half<D>, kMode>(c, f, w);
+      LineGroup<hn::Half<D>, kMode>(c, f + n / 2, w);
+    } else {
+      for (unsigned int k = f; k < f + n; ++k) LineFrame<kMode>(c, k, w);
+    }
+    return;
+  }
+  const auto vLength = hn::Set(df, c.length);
+  const auto x = hn::LoadU(df, c.in + f);
+  if (writeFirst) hn::StoreU(LineSamples<D>(x), df, c.samples + w);
+  const auto a = hn::Sub(hn::ConvertTo(df, hn::Add(hn::Iota(di, 0), hn::Set(di, w))), vd);
+  const auto b = hn::Add(hn::Sub(a, vFixed), vLength);
+  const auto p = hn::IfThenElse(hn::Lt(b, vLength), b, hn::Sub(b, vLength));
+  hn::Vec<D> y;
+  if (!InterpolateLanes<D>(c.samples, c.size, p, y)) {
+    // Lanes the vector read cannot take: the group runs frame by frame
+    // (writes already made are made again with the same values, and no read
+    // of a line written first looks past its own frame).
+    for (unsigned int k = f; k < f + n; ++k) LineFrame<kMode>(c, k, w);
+    return;
+  }
+  if (!writeFirst) {
+    const auto stored = feedsBack ? hn::Add(x, hn::Mul(hn::Set(df, c.feedback), y)) : x;
+    hn::StoreU(LineSamples<D>(stored), df, c.samples + w);
+  }
+  const auto mixed = dry ? hn::Add(x, hn::Mul(hn::Set(df, c.mix), y)) : y;
+  hn::StoreU(OutputSamples<D>(mixed), df, c.out + f);
+  w += static_cast<int>(n);
+  if (w == c.size) w = 0;
+}
+
+// As many groups of D from frame f as fit before `end` and the end of the
+// ring, then the rest in groups of half the lanes while they split.
+template <class D, unsigned int kMode>
+HWY_INLINE void LineGroups(const LineChunk& c, unsigned int& f, unsigned int end, int& w) {
+  const unsigned int n = static_cast<unsigned int>(hn::Lanes(D()));
+  while (f + n <= end && w + static_cast<int>(n) <= c.size) {
+    LineGroup<D, kMode>(c, f, w);
+    f += n;
+  }
+  if constexpr (kSplits<D>) LineGroups<hn::Half<D>, kMode>(c, f, end, w);
 }
 
 // The chunk for one combination of kernels::kSweep* flags, fixed when compiled.
 template <unsigned int kMode>
-HWY_INLINE bool SweptLineRun(float* HWY_RESTRICT samples, int size, int* write,
+HWY_INLINE void SweptLineRun(float* HWY_RESTRICT samples, int size, int* write,
                              const float* HWY_RESTRICT d, const kernels::SweptLineGains& gains,
                              const float* in, float* out, unsigned int count) {
-  const ReadFloats df;
-  const ReadInts di;
-  const float length = static_cast<float>(size);
-  const float fixed = gains.fixedDelay;
-  // No read may wrap round to what the chunk writes after that read's own
-  // frame, and every unreduced position must lie in [0, 2 x length), where
-  // one conditional subtraction reduces it.
-  if (!sweepsWithin(d, count, length - fixed - static_cast<float>(count) - 4.0f)) return false;
+  const LineChunk c{
+      samples, size, static_cast<float>(size), gains.fixedDelay, gains.mix, gains.feedback, d,
+      in,      out};
   int w = *write;
-  constexpr bool writeFirst = (kMode & kernels::kSweepWriteFirst) != 0;
-  constexpr bool feedsBack = (kMode & kernels::kSweepFeedback) != 0;
-  constexpr bool dry = (kMode & kernels::kSweepDry) != 0;
-  const std::size_t n = hn::Lanes(df);
-  // Frames of a group run as vectors only when no read of the group touches
-  // what the group writes before that read's own frame. A read after its
-  // frame's write reaches index w - fixed - d + 1 at most (positions carry a
-  // few hundredths of a sample of rounding), so fixed + d >= 1 suffices for
-  // the group to be written first; a read before the write must stay behind
-  // the group's first write, n frames, plus a margin.
-  const float shallowest = writeFirst ? 1.0f : static_cast<float>(n) + 2.0f;
-  const auto vLength = hn::Set(df, length);
-  const auto vFixed = hn::Set(df, fixed);
-  const auto vMix = hn::Set(df, gains.mix);
-  const auto vFeedback = hn::Set(df, gains.feedback);
-  const auto vShallowest = hn::Set(df, shallowest);
-  // Iota goes through memory on some targets: built once, offset per group.
-  const auto ramp = hn::Iota(di, 0);
   unsigned int f = 0;
   while (f < count) {
-    bool grouped = f + n <= count && w + static_cast<int>(n) <= size;
-    hn::Vec<ReadFloats> vd;
-    if (grouped) {
-      vd = hn::LoadU(df, d + f);
-      grouped = hn::AllTrue(df, hn::Ge(hn::Add(vFixed, vd), vShallowest));
-    }
-    if (grouped) {
-      const auto x = hn::LoadU(df, in + f);
-      if (writeFirst) hn::StoreU(LineSamples<ReadFloats>(x), df, samples + w);
-      const auto a = hn::Sub(hn::ConvertTo(df, hn::Add(ramp, hn::Set(di, w))), vd);
-      const auto b = hn::Add(hn::Sub(a, vFixed), vLength);
-      const auto p = hn::IfThenElse(hn::Lt(b, vLength), b, hn::Sub(b, vLength));
-      hn::Vec<ReadFloats> y;
-      if (InterpolateLanes(samples, size, p, y)) {
-        if (!writeFirst) {
-          const auto stored = feedsBack ? hn::Add(x, hn::Mul(vFeedback, y)) : x;
-          hn::StoreU(LineSamples<ReadFloats>(stored), df, samples + w);
-        }
-        hn::StoreU(OutputSamples<ReadFloats>(dry ? hn::Add(x, hn::Mul(vMix, y)) : y), df, out + f);
-        f += static_cast<unsigned int>(n);
-        w += static_cast<int>(n);
-        if (w == size) w = 0;
-        continue;
-      }
-      // Lanes the vector read cannot take: the group runs frame by frame
-      // (writes already made are made again with the same values, and no
-      // read of a line written first looks past its own frame).
-    }
-    const unsigned int end = f + n < count ? f + static_cast<unsigned int>(n) : count;
-    for (; f < end; ++f) {
-      const float x = in[f];
-      if (writeFirst) samples[w] = detail::lineSample(x);
-      const float y = detail::interpolateAt(samples, size, foldedPosition(w, d[f], fixed, length));
-      if (!writeFirst) samples[w] = detail::lineSample(feedsBack ? x + gains.feedback * y : x);
-      if (++w == size) w = 0;
-      out[f] = detail::outputSample(dry ? x + gains.mix * y : y);
-    }
+    LineGroups<ReadFloats, kMode>(c, f, count, w);
+    // Frames left over at the end of the chunk or of the ring.
+    if (f < count) LineFrame<kMode>(c, f++, w);
   }
   *write = w;
-  return true;
 }
 
-bool sweptLineKernel(float* HWY_RESTRICT samples, int size, int* write, const float* HWY_RESTRICT d,
+void sweptLineKernel(float* HWY_RESTRICT samples, int size, int* write, const float* HWY_RESTRICT d,
                      const kernels::SweptLineGains& gains, const float* in, float* out,
                      unsigned int count, unsigned int mode) {
   using namespace kernels;
@@ -141,13 +191,17 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace quorvel::audio::kernels {
 
+HWY_EXPORT(sweptDelaysKernel);
 HWY_EXPORT(sweptLineKernel);
 
-bool sweptLine(float* samples, int size, int& write, const float* sweeps,
+bool sweptDelays(float* row, unsigned int count, float width, float rate, float limit) noexcept {
+  return HWY_DYNAMIC_DISPATCH(sweptDelaysKernel)(row, count, width, rate, limit);
+}
+
+void sweptLine(float* samples, int size, int& write, const float* sweeps,
                const SweptLineGains& gains, const float* in, float* out, unsigned int count,
                unsigned int mode) noexcept {
-  return HWY_DYNAMIC_DISPATCH(sweptLineKernel)(samples, size, &write, sweeps, gains, in, out, count,
-                                               mode);
+  HWY_DYNAMIC_DISPATCH(sweptLineKernel)(samples, size, &write, sweeps, gains, in, out, count, mode);
 }
 
 }  // namespace quorvel::audio::kernels

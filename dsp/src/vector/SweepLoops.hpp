@@ -1,7 +1,7 @@
 #pragma once
 
-// One swept delay line through a chunk of frames, on the best instruction
-// set the CPU has (vector/SweepLoops.cpp).
+// The swept delays of a chunk and one swept delay line through it, on the
+// best instruction set the CPU has (vector/SweepLoops.cpp).
 namespace quorvel::audio::kernels {
 
 // What a line does with each frame: kSweepWriteFirst stores the input before
@@ -22,13 +22,25 @@ struct SweptLineGains {
   float feedback;
 };
 
+// The largest swept delay in samples that sweptLine() takes for a chunk of
+// `count` frames on a ring of `size` samples: no read reaches round to the
+// chunk's own writes from ahead, and every unreduced position lies in
+// [0, 2 x size), where one conditional subtraction reduces it.
+inline float sweptLineLimit(int size, float fixedDelay, unsigned int count) noexcept {
+  return static_cast<float>(size) - fixedDelay - static_cast<float>(count) - 4.0f;
+}
+
+// Replaces each of the `count` oscillator values in `row` by its swept delay
+// in samples, (v x width) x rate in float, 0 where that is not finite, and
+// returns whether every delay lies in [0, limit] (see sweptLineLimit).
+bool sweptDelays(float* row, unsigned int count, float width, float rate, float limit) noexcept;
+
 // Runs `count` frames of a ring of `size` samples from write index `write`
 // (advanced past the chunk), frame f reading at swept delay sweeps[f] plus
 // the fixed delay behind its write index, exactly as the frame-by-frame loop
-// does, and returns true. Runs nothing and returns false unless every
-// sweeps[f] lies in [0, size - fixedDelay - count - 4], where no read
-// reaches round to the chunk's own writes from ahead. `out` may be `in`.
-bool sweptLine(float* samples, int size, int& write, const float* sweeps,
+// does. Every sweeps[f] must lie in [0, sweptLineLimit(size, fixedDelay,
+// count)]. `out` may be `in`.
+void sweptLine(float* samples, int size, int& write, const float* sweeps,
                const SweptLineGains& gains, const float* in, float* out, unsigned int count,
                unsigned int mode) noexcept;
 

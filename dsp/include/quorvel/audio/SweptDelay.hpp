@@ -101,6 +101,9 @@ class QUORVEL_DSP_API SweptDelay : public Effect {
   // Per chunk: the swept delays of each oscillator (one row per channel, or
   // one row in all).
   std::vector<float> sweeps;
+  // Per row of `sweeps`: whether every delay of the chunk lies where the line
+  // kernel takes it.
+  std::vector<unsigned char> rowsWithin;
 };
 
 }  // namespace quorvel::audio
