@@ -20,6 +20,7 @@
 #include "quorvel/audio/Effect.hpp"
 #include "quorvel/audio/LFO.hpp"
 #include "vector/Sine.hpp"
+#include "vector/SweepLoops.hpp"
 
 namespace {
 
@@ -140,6 +141,40 @@ void echoStreams(benchmark::State& state) {
   perSample(state);
 }
 
+// A stereo pair of swept lines through a chunk, without the oscillators: the
+// flanger's (read first, feedback, dry in the output; range(1) = 1) or the
+// chorus's (range(1) = 0) line at a swept delay of range(0) samples plus a
+// slow wobble, to see how the cost depends on how closely the reads follow
+// the writes (store forwarding, shallow groups).
+void sweptLines(benchmark::State& state) {
+  const float depth = static_cast<float>(state.range(0));
+  const bool flanger = state.range(1) != 0;
+  const unsigned int mode = kernels::kSweepDry | (flanger ? kernels::kSweepFeedback : 0u);
+  const kernels::SweptLineGains gains{2.0f, 0.8f, flanger ? 0.6f : 0.0f};
+  std::vector<float> lines = noise(kDelayLineLength * kChannels, 5);
+  const std::vector<float> in = noise(kFrames * kChannels, 6);
+  std::vector<float> out(kFrames * kChannels), row(kFrames);
+  // The delays of 64 chunks, made once: the kernel reads its row only.
+  constexpr unsigned int kChunks = 64;
+  std::vector<float> delays(kFrames * kChunks);
+  for (std::size_t f = 0; f < delays.size(); ++f) {
+    delays[f] = depth + 0.5f + 0.5f * std::sin(0.001f * static_cast<float>(f));
+  }
+  int writes[kChannels] = {0, 0};
+  unsigned int chunk = 0;
+  for (auto _ : state) {
+    const float* const d = delays.data() + (chunk % kChunks) * kFrames;
+    for (unsigned int c = 0; c < kChannels; ++c) {
+      kernels::sweptLine(lines.data() + c * kDelayLineLength, kDelayLineLength, writes[c], d, gains,
+                         in.data() + c * kFrames, out.data() + c * kFrames, kFrames, mode);
+    }
+    ++chunk;
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  perSample(state);
+}
+
 BENCHMARK_CAPTURE(processor, Delay, "Delay")->Name("Parts/Processor/Delay");
 BENCHMARK_CAPTURE(processor, PingPongDelay, "PingPongDelay")->Name("Parts/Processor/PingPongDelay");
 BENCHMARK_CAPTURE(processor, Chorus, "Chorus")->Name("Parts/Processor/Chorus");
@@ -150,5 +185,9 @@ BENCHMARK_CAPTURE(oscillators, Shared, true)->Name("Parts/Oscillators/Shared");
 BENCHMARK(sines)->Name("Parts/Sines");
 BENCHMARK(reads)->Name("Parts/Reads");
 BENCHMARK(echoStreams)->Name("Parts/EchoStreams");
+BENCHMARK(sweptLines)
+    ->Name("Parts/SweptLines")
+    ->ArgNames({"depth", "feedback"})
+    ->ArgsProduct({{0, 4, 12, 30, 60, 120, 240, 1200}, {0, 1}});
 
 }  // namespace
