@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "OscillatorStep.hpp"
+#include "vector/Phase.hpp"
 #include "vector/Sine.hpp"
 
 namespace quorvel::audio {
@@ -61,18 +62,26 @@ struct LFO::Chunk {
     phase = detail::nextPhase<kChecked>(increment, phase);
   }
 
+  // The bounded chunk's angles at once, on vector lanes: every step and every
+  // angle with the bits of advance<false>.
+  void runOnLanes(unsigned int count) noexcept {
+    phase = kernels::phaseAngles(increment, phase, shift, out, count);
+  }
+
   // Turns the chunk's angles into values and keeps the phase.
   void finish(unsigned int count) noexcept {
     lfo.phase = phase;
     detail::sineBlock(out, out, count);
-    for (unsigned int i = 0; i < count; ++i) out[i] = out[i] * amplitude + offset;
+    kernels::scaleAndOffset(out, count, amplitude, offset);
   }
 };
 
 void LFO::fill(int rate, float* out, unsigned int count) noexcept {
-  // The phase recurrence is serial: the angles first, then the sines at once.
+  // The angles first, then the sines at once.
   Chunk chunk(*this, rate, out);
-  if (chunk.staysBounded(count)) {
+  if (chunk.staysBounded(count) && kernels::phaseRunsOnLanes()) {
+    chunk.runOnLanes(count);
+  } else if (chunk.staysBounded(count)) {
     for (unsigned int i = 0; i < count; ++i) chunk.advance<false>(i);
   } else {
     for (unsigned int i = 0; i < count; ++i) chunk.advance<true>(i);
@@ -84,7 +93,12 @@ void LFO::fillPair(LFO& first, LFO& second, int rate, float* firstOut, float* se
                    unsigned int count) noexcept {
   Chunk a(first, rate, firstOut);
   Chunk b(second, rate, secondOut);
-  if (a.staysBounded(count) && b.staysBounded(count)) {
+  const bool bounded = a.staysBounded(count) && b.staysBounded(count);
+  if (bounded && kernels::phaseRunsOnLanes()) {
+    a.runOnLanes(count);
+    b.runOnLanes(count);
+  } else if (bounded) {
+    // Two serial recurrences side by side: each one's adds wait on the last.
     for (unsigned int i = 0; i < count; ++i) {
       a.advance<false>(i);
       b.advance<false>(i);

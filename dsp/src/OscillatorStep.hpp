@@ -5,8 +5,9 @@
 #include "quorvel/audio/LFO.hpp"
 #include "vector/Sine.hpp"
 
-// The oscillator's step, written once: LFO::process calls it, and LFO::fill
-// repeats its operations for a chunk at a time.
+// The oscillator's step, written once: LFO::process calls it, LFO::fill
+// repeats its operations for a chunk at a time, and vector/Phase.cpp takes
+// its step and its angle on several lanes at once.
 namespace quorvel::audio {
 
 namespace detail {
