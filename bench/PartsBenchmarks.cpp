@@ -153,7 +153,7 @@ void sweptLines(benchmark::State& state) {
   const kernels::SweptLineGains gains{2.0f, 0.8f, flanger ? 0.6f : 0.0f};
   std::vector<float> lines = noise(kDelayLineLength * kChannels, 5);
   const std::vector<float> in = noise(kFrames * kChannels, 6);
-  std::vector<float> out(kFrames * kChannels), row(kFrames);
+  std::vector<float> out(kFrames * kChannels);
   // The delays of 64 chunks, made once: the kernel reads its row only.
   constexpr unsigned int kChunks = 64;
   std::vector<float> delays(kFrames * kChunks);
