@@ -79,6 +79,30 @@ function formatValue(p, value) {
   return String(Number(value.toPrecision(4)));
 }
 
+// What a typed value goes into the chain as: a number only when the text is
+// that finite number as JavaScript writes it ("3.5", "-2", "1e-7"; a chain
+// file has no NaN or Infinity to show), otherwise the
+// text itself for the rules to read or refuse. Number() reads more than the
+// value grammar ("0x10", "0b1", "1e400" as Infinity) and rounds what the
+// rules judge digit by digit ("350.0000000000000001" is no whole number of
+// ms), so converting anything else would accept what the tool refuses.
+function typedValue(typed) {
+  const text = typed.trim();
+  const number = Number(text);
+  return Number.isFinite(number) && String(number) === text ? number : text;
+}
+
+// The sliders' ends for the sound's rate: the delay line holds less time
+// at higher rates, and a slider must not reach a value the rules refuse.
+function fitControls(rate) {
+  for (const type of state.quorvel.effectsAt(rate)) {
+    for (const p of type.parameters) {
+      const slider = $(`${type.name}-${p.key}`);
+      if (slider && slider.type === 'range') slider.max = p.maximum;
+    }
+  }
+}
+
 function buildControls(effects) {
   const holder = $('effects');
   holder.textContent = '';
@@ -150,9 +174,7 @@ function buildControls(effects) {
           changed(type.name, p.key, value);
         });
         text.addEventListener('change', () => {
-          const typed = text.value.trim();
-          const number = Number(typed);
-          values[p.key] = typed !== '' && Number.isFinite(number) ? number : typed;
+          values[p.key] = typedValue(text.value);
           if (typeof values[p.key] === 'number') slider.value = values[p.key];
           changed(type.name, p.key, values[p.key]);
         });
@@ -248,6 +270,7 @@ function useSound(buffer, name) {
   $('play').disabled = false;
   $('download').disabled = false;
   status('');
+  fitControls(buffer.sampleRate);
   drawWave($('wave-dry'), buffer);
   drawSpectrogram($('spec-dry'), buffer.getChannelData(0), buffer.sampleRate);
   settingsChanged();

@@ -8,7 +8,8 @@ export interface ParameterInfo {
   unit: string;
   type: 'boolean' | 'integer' | 'float';
   minimum: number;
-  /** The largest value at 48 kHz, where it depends on the sample rate. */
+  /** The largest value the rules take: at 48 kHz, or at the rate asked for
+   *  (less at high rates where the delay line holds less time). */
   maximum: number;
   default: number;
 }
@@ -16,6 +17,9 @@ export interface ParameterInfo {
 /** An effect type and its parameters. */
 export interface EffectInfo {
   name: 'Delay' | 'PingPongDelay' | 'Vibrato' | 'Flanger' | 'Chorus' | string;
+  /** The channel counts the effect takes. */
+  minimumChannels: number;
+  maximumChannels: number;
   parameters: ParameterInfo[];
 }
 
@@ -29,6 +33,8 @@ export type ChainJson =
 export class QuorvelLoaded {
   readonly wasmBytes: ArrayBuffer;
   readonly effects: EffectInfo[];
+  /** The effect types with their maxima at `rate` Hz; throws for a rate the rules refuse. */
+  effectsAt(rate: number): EffectInfo[];
 }
 
 /** Adds the worklet module to `context` and loads the WebAssembly module
@@ -49,6 +55,8 @@ export class EffectNode extends QuorvelChainNode {
   constructor(context: BaseAudioContext, loaded: QuorvelLoaded,
               parameters?: Record<string, number | string | boolean>, channels?: number);
   static readonly parameters: ParameterInfo[];
+  /** The table with its maxima at `rate` Hz. */
+  static parametersAt(rate: number): ParameterInfo[];
   setParameter(key: string, value: number | string | boolean): Promise<void>;
 }
 

@@ -4,7 +4,7 @@
 // parameters, named, ranged and defaulted by the library's own table.
 // render(audioBuffer, chain) processes a buffer offline.
 import createModule from './quorvel-effects.mjs';
-import { Quorvel } from './quorvel.mjs';
+import { chainText, Quorvel } from './quorvel.mjs';
 
 const here = import.meta.url;
 
@@ -14,6 +14,13 @@ export class QuorvelLoaded {
   constructor(wasmBytes, quorvel) {
     this.wasmBytes = wasmBytes;
     this.effects = quorvel.effects;
+    this.quorvel = quorvel;
+  }
+
+  // The effect types with each maximum the largest value that fits at
+  // `rate` Hz (`effects` gives them at 48 kHz).
+  effectsAt(rate) {
+    return this.quorvel.effectsAt(rate);
   }
 }
 
@@ -41,7 +48,10 @@ export class QuorvelChainNode extends AudioWorkletNode {
       channelCount: channels,
       channelCountMode: 'explicit',
       channelInterpretation: 'discrete',
-      processorOptions: { wasmBytes: loaded.wasmBytes.slice(0), chain, channels },
+      // The chain as chain-file text already: the audio thread reads it as
+      // the rules do, and nothing in it can fail to be copied there.
+      processorOptions: { wasmBytes: loaded.wasmBytes.slice(0),
+                          chain: typeof chain === 'string' ? chain : chainText(chain), channels },
     });
     this.pending = new Map();
     this.nextId = 1;
@@ -63,7 +73,16 @@ export class QuorvelChainNode extends AudioWorkletNode {
     const id = this.nextId++;
     return new Promise((resolve, reject) => {
       this.pending.set(id, { resolve, reject });
-      this.port.postMessage({ id, set: [index, key, String(value)] });
+      try {
+        // The value as it is: the processor reads numbers, text and switches
+        // as the rules do (String() would turn NaN into text and -0 into 0).
+        this.port.postMessage({ id, set: [index, String(key), value] });
+      } catch (error) {
+        // A function or symbol cannot be sent to the audio thread at all.
+        this.pending.delete(id);
+        reject(new Error(`${String(key)}: must be a number, a boolean or a string such as "350ms"; ` +
+                         `got ${typeof value}`));
+      }
     });
   }
 
@@ -77,8 +96,9 @@ export class QuorvelChainNode extends AudioWorkletNode {
 }
 
 // One effect as a node: `parameters` by key ({sweepWidth: '20ms'}); the
-// class's `parameters` static lists the table (key, unit, range, default).
-function effectClass(type) {
+// class's `parameters` static lists the table (key, unit, range, default)
+// at 48 kHz, its `parametersAt(rate)` the table at another rate.
+function effectClass(loaded, type) {
   const Effect = class extends QuorvelChainNode {
     constructor(context, loaded, parameters = {}, channels = 2) {
       super(context, loaded, { effects: [{ name: type.name, parameters }] }, channels);
@@ -90,12 +110,13 @@ function effectClass(type) {
   };
   Object.defineProperty(Effect, 'name', { value: `${type.name}Node` });
   Effect.parameters = type.parameters;
+  Effect.parametersAt = (rate) => loaded.effectsAt(rate).find((t) => t.name === type.name).parameters;
   return Effect;
 }
 
 // The node classes by effect name: {Delay: DelayNode, ...}.
 export function effectNodes(loaded) {
-  return Object.fromEntries(loaded.effects.map((type) => [type.name, effectClass(type)]));
+  return Object.fromEntries(loaded.effects.map((type) => [type.name, effectClass(loaded, type)]));
 }
 
 // Processes `audioBuffer` offline through `chain` (chain-file JSON) and

@@ -6,34 +6,59 @@
 import createModule from './quorvel-effects.mjs';
 import { Quorvel } from './quorvel.mjs';
 
+// One module instance for every processor of a context (they share this
+// scope and run one at a time): a page with several effect nodes, or many
+// contexts over time, would otherwise hold one wasm memory per node.
+let loading = null;
+
 class QuorvelChainProcessor extends AudioWorkletProcessor {
   constructor(options) {
     super();
     const { wasmBytes, chain, channels } = options.processorOptions;
     this.channels = channels;
     this.chain = null;
-    Quorvel.load(createModule, wasmBytes).then(
+    this.refusal = '';
+    // Changes that arrive before the module has loaded wait for the chain,
+    // in order, rather than being refused for being early.
+    this.waiting = [];
+    loading ??= Quorvel.load(createModule, wasmBytes);
+    loading.then(
       (quorvel) => {
         try {
           this.chain = quorvel.chain(chain, sampleRate, channels);
           this.port.postMessage({ ready: true });
         } catch (error) {
+          this.refusal = error.message;
           this.port.postMessage({ error: error.message });
         }
+        this.flush();
       },
-      (error) => this.port.postMessage({ error: String(error) }));
-    // {id, set: [effectIndex, key, value]}: heard from the next render quantum on;
-    // answered with {id} or {id, error}.
+      (error) => {
+        this.refusal = String(error);
+        this.port.postMessage({ error: this.refusal });
+        this.flush();
+      });
+    // {id, set: [effectIndex, key, value]}: the value as the page gave it (a
+    // number, text, a boolean; anything else is refused), heard from the
+    // next render quantum on; answered with {id} or {id, error}.
     this.port.onmessage = ({ data }) => {
-      if (!data.set) return;
-      try {
-        if (!this.chain) throw new Error('the chain is not ready');
-        this.chain.set(...data.set);
-        this.port.postMessage({ id: data.id });
-      } catch (error) {
-        this.port.postMessage({ id: data.id, error: error.message });
-      }
+      if (!data || !data.set) return;
+      this.waiting.push(data);
+      if (this.chain || this.refusal) this.flush();
     };
+  }
+
+  flush() {
+    for (const { id, set } of this.waiting.splice(0)) {
+      try {
+        if (!this.chain) throw new Error(`the chain was refused: ${this.refusal}`);
+        if (!Array.isArray(set)) throw new Error('a change is [effectIndex, key, value]');
+        this.chain.set(set[0], set[1], set[2]);
+        this.port.postMessage({ id });
+      } catch (error) {
+        this.port.postMessage({ id, error: error.message });
+      }
+    }
   }
 
   process(inputs, outputs) {

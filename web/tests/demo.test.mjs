@@ -1,15 +1,20 @@
 // The demo page in Chromium, served by web/demo/serve.mjs: a float WAV
 // opened through the file input, Chorus chosen and one of its controls
 // moved, played live, and the downloaded WAV against the native tool run
-// with the chain the page shows, bit for bit; a file that is not audio and
-// a value the rules refuse are reported on the page, not passed over.
+// with the chain the page shows, bit for bit; extreme text typed into a
+// control gets the tool's own message; at 192 kHz the sliders end where the
+// delay line does and the longest delay renders with the tool's bits; a
+// file that is not audio and a value the rules refuse are reported on the
+// page, not passed over.
 //   node demo.test.mjs BUILD_DIR QUORVEL_FX
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
-import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { execFileSync, spawn, spawnSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
+
+import { Quorvel } from '../js/quorvel.mjs';
 
 import { launchChromium } from './browser-support.mjs';
 
@@ -116,6 +121,70 @@ try {
   await page.fill('#Chorus-frequency-text', '3.5');
   await page.press('#Chorus-frequency-text', 'Enter');
   await alert.waitFor({ state: 'hidden' });
+
+  // Extreme text typed into a control: each refused with the tool's own
+  // message for the chain the page shows (hex and digits beyond a double
+  // are text to the rules, not what Number() makes of them), or accepted.
+  const toolSays = (chainText) => {
+    writeFileSync(join(scratch, 'chain.json'), chainText);
+    const run = spawnSync(tool, ['chain', '--chain', 'chain.json'], { cwd: scratch, encoding: 'utf8' });
+    return run.status === 0 ? '' : run.stderr.match(/^quorvel-fx: error: ([^]*) \(see '[^']*'\)\n$/)[1];
+  };
+  for (const typed of ['NaN', 'Infinity', '-Infinity', '1e30', '-1e30', '0x10', '0b1', '1e400', '-0', '1e-7',
+                       '9'.repeat(5000), '']) {
+    const shown = await page.locator('#chain').textContent();
+    // The text as committed (one change event; typing into the field again
+    // and again can commit the previous text a second time as it loses focus).
+    await page.locator('#Chorus-frequency-text').evaluate((field, text) => {
+      field.value = text;
+      field.dispatchEvent(new Event('change'));
+    }, typed);
+    await page.waitForFunction((old) => document.getElementById('chain').textContent !== old, shown);
+    const want = toolSays(await page.locator('#chain').textContent());
+    if (want === '') {
+      await alert.waitFor({ state: 'hidden' });
+    } else {
+      // The alert may still show the last refusal: wait for this one.
+      await page.waitForFunction((w) => document.getElementById('message').textContent === w, want,
+                                 { timeout: 3000 }).catch(() => {});
+      assert.equal(await alert.isVisible(), true);
+      assert.equal(await alert.textContent(), want, `typed ${typed.slice(0, 20)}`);
+    }
+  }
+  assert.match(toolSays(await page.locator('#chain').textContent()), /frequency=: has no value/);
+  await page.fill('#Chorus-frequency-text', '3.5');
+  await page.press('#Chorus-frequency-text', 'Enter');
+  await alert.waitFor({ state: 'hidden' });
+
+  // A 192 kHz mono file: the sliders end where the line does at that rate
+  // (the module's table), and the delay dragged to its end renders with the tool's bits.
+  const createModule = (await import(pathToFileURL(join(buildDir, 'quorvel-effects.mjs')).href)).default;
+  const quorvel = await Quorvel.load(createModule, readFileSync(join(buildDir, 'quorvel-effects.wasm')));
+  const fast = quorvel.effectsAt(192000);
+  const fastPath = join(scratch, 'fast.wav');
+  writeFloatWav(fastPath, signal(1, 60000), 192000);
+  await page.setInputFiles('#file', fastPath);
+  await page.waitForFunction(() => /192000 Hz/.test(document.getElementById('input-info').textContent));
+  await page.uncheck('#use-Chorus');
+  await page.check('#use-Delay');
+  for (const type of fast) {
+    for (const p of type.parameters.filter((q) => q.type !== 'boolean')) {
+      assert.equal(Number(await page.locator(`#${type.name}-${p.key}`).getAttribute('max')), p.maximum, `${type.name} ${p.key}`);
+    }
+  }
+  await page.press('#Delay-delayMs', 'End');  // the slider moved as far as it goes
+  await page.press('#Delay-wetMix', 'End');
+  const fastChain = await page.locator('#chain').textContent();
+  assert.equal(JSON.parse(fastChain).effects[0].parameters.delayMs, fast[0].parameters[1].maximum);
+  assert.equal(toolSays(fastChain), '');
+  const [fastDownload] = await Promise.all([page.waitForEvent('download'), page.click('#download')]);
+  await fastDownload.saveAs(gotPath);
+  execFileSync(tool, ['apply', '-q', '--encoding', 'float', '--tail', '0', '--chain', join(scratch, 'chain.json'),
+                      fastPath, outPath], { stdio: 'inherit' });
+  assert.equal(sameBits(readFloatWav(gotPath, 1)[0], readFloatWav(outPath, 1)[0]), -1, 'the 192 kHz download');
+  await page.uncheck('#use-Delay');
+  await page.setInputFiles('#file', inPath);
+  await page.waitForFunction(() => /44100 Hz/.test(document.getElementById('input-info').textContent));
 
   // A file that is not audio: said so, and the sound already open stays.
   const textPath = join(scratch, 'notes.wav');
