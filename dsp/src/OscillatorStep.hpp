@@ -67,13 +67,8 @@ inline float LFO::step(int rate) noexcept {
   const float currentOffset = offset.load();
   const float currentAmplitude = amplitude.load();
   const float angle = detail::angleOf(phaseOffset.load(), phase);
-#if defined(__GLIBC__)
-  const float sine = std::sin(angle);
-#else
-  // The C library's sinf is not the reference here: the block sine is.
-  float sine = angle;
-  detail::sineBlock(&sine, &sine, 1);
-#endif
+  // Not the C library's sinf: the same bits on every platform.
+  const float sine = detail::referenceSine(angle);
   const float value = sine * currentAmplitude + currentOffset;
   phase = detail::nextPhase(frequency.load() * inverseSampleRate, phase);
   return value;

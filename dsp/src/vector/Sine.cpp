@@ -1,12 +1,16 @@
-// The single-precision sine of a block of angles, bit for bit the C
-// library's sinf (glibc's): the angle is widened to double, reduced by pi/2
-// in double, and the sine or the cosine polynomial of the remainder, by
-// quadrant and with sign, is rounded to float once. The same steps on
-// several lanes give the same bits; angles the vector steps are not exact
-// for take the library call, lane by lane.
+// The single-precision sine of a block of angles, bit for bit the scalar
+// reference (referenceSine, glibc's sinf step for step): the angle is widened
+// to double, reduced by pi/2 in double, and the sine or the cosine polynomial
+// of the remainder, by quadrant and with sign, is rounded to float once. The
+// same steps on several lanes give the same bits; angles outside the vector
+// steps' domain take the scalar reference, lane by lane.
+#include "Sine.hpp"
+
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+
+#include "ScalarSine.hpp"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "vector/Sine.cpp"
@@ -16,74 +20,47 @@
 HWY_BEFORE_NAMESPACE();
 namespace quorvel::audio::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
+using namespace detail::sine;
 
-// 2 / pi scaled by 2^24: the quadrant is the nearest integer to x x 2 / pi,
-// taken as (trunc(x x this) + 2^23) >> 24 in 32-bit integers, which is how
-// the library rounds it.
-constexpr double kQuadrantsScaled = 0x1.45F306DC9C883p+23;
-// pi / 2 in double, split into a 26-bit head and the rest. With a quadrant n
-// below 2^7, n x head and n x tail are exact, x - n x head is exact (x and
-// n x head lie within a factor of two of each other), so subtracting n x tail
-// rounds once: the value a fused multiply-subtract x - n x pi/2 gives, which
-// is what the library computes, without a fused operation.
-constexpr double kHalfPi = 0x1.921FB54442D18p0;
-constexpr double kHalfPiHead = 0x1.921fb58p+0;
-constexpr double kHalfPiTail = -0x1.dde974p-27;
-static_assert(kHalfPiHead + kHalfPiTail == kHalfPi, "the split must be exact");
-// Below this the library returns the angle itself.
-constexpr double kTiny = 0x1p-12;
-// The vector steps cover [0, kDomainEnd), four times the oscillators'
-// angles. The library takes the same fast reduction up to 120, but there its
-// builds with and without fused multiply-add differ: six floats of [53, 120)
-// reduce differently unfused. Below 32 the kernel gives the bits of either
-// build, so a CPU without FMA keeps the vector path too. Negative, larger and
-// non-finite angles take std::sin.
-constexpr float kDomainEnd = 32.0f;
-// sin r ~ r + s1 r^3 + r^5 (s2 + s3 r^2) on [-pi/4, pi/4].
-constexpr double kSin1 = -0x1.555545995a603p-3;
-constexpr double kSin2 = 0x1.1107605230bc4p-7;
-constexpr double kSin3 = -0x1.994eb3774cf24p-13;
-// cos r ~ c0 + c1 r^2 + c2 r^4 + r^6 (c3 + c4 r^2) on [-pi/4, pi/4].
-constexpr double kCos0 = 1.0;
-constexpr double kCos1 = -0x1.ffffffd0c621cp-2;
-constexpr double kCos2 = 0x1.55553e1068f19p-5;
-constexpr double kCos3 = -0x1.6c087e89a359dp-10;
-constexpr double kCos4 = 0x1.99343027bf8c3p-16;
-
-// The library's sinf of float angles widened to double, in [0, kDomainEnd).
-// Every multiply and add is its own rounded operation, in the library's order.
+// The reference's sine of float angles widened to double, in [0, kVectorSineEnd).
+// Where the target has fused multiply-add, the remainder is one fused
+// x - n pi/2 (the value the split reduction rounds to) and the polynomials
+// fuse each multiply with the add after it: every float of the domain keeps
+// its bits, the test proves it target by target. Elsewhere each multiply and
+// add is its own rounded operation, in the library's order (Highway's MulAdd
+// is a multiply and an add there).
 template <class D, class V>
 HWY_INLINE V WideSine(D dd, V x) {
   const hn::Rebind<std::int32_t, D> di;
   const auto quadrant = hn::ShiftRight<24>(
       hn::Add(hn::DemoteTo(di, hn::Mul(x, hn::Set(dd, kQuadrantsScaled))), hn::Set(di, 0x800000)));
   const V n = hn::PromoteTo(dd, quadrant);
+#if HWY_NATIVE_FMA
+  const V y = hn::NegMulAdd(n, hn::Set(dd, kHalfPi), x);
+#else
   const V y = hn::Sub(hn::Sub(x, hn::Mul(n, hn::Set(dd, kHalfPiHead))),
                       hn::Mul(n, hn::Set(dd, kHalfPiTail)));
-  // Odd quadrants take the cosine, the upper two of each cycle are negated.
-  // The library negates by odd symmetry and by a negated cosine table; both
-  // give exactly the negated polynomial.
-  const V inCycle = hn::PromoteTo(dd, hn::And(quadrant, hn::Set(di, 3)));
-  const auto odd = hn::Or(hn::Eq(inCycle, hn::Set(dd, 1.0)), hn::Eq(inCycle, hn::Set(dd, 3.0)));
-  const auto upper = hn::Ge(inCycle, hn::Set(dd, 2.0));
-
-  // One evaluation serves both polynomials, lane by lane, in the shape
-  //   head + p x k + q x (k' + r^2 x k''),
-  // sine: head = r, p = r^3, q = r^5; cosine: head = c0 + c1 r^2, p = r^4,
-  // q = r^6; each lane's operations are those of its own polynomial.
+#endif
+  // Both polynomials in the library's order, then one select: fewer
+  // operations than one evaluation steered lane by lane. Bit 0 of the
+  // quadrant picks the cosine; bit 1, moved to the sign bit, negates (the
+  // library negates by the sign of r and by a table of negated cosine
+  // coefficients; both give exactly the negated polynomial).
   const V y2 = hn::Mul(y, y);
   const V y3 = hn::Mul(y, y2);
+  const V sine = hn::MulAdd(hn::Mul(y3, y2), hn::MulAdd(y2, hn::Set(dd, kSin3), hn::Set(dd, kSin2)),
+                            hn::MulAdd(y3, hn::Set(dd, kSin1), y));
   const V y4 = hn::Mul(y2, y2);
-  const V cosineHead = hn::Add(hn::Set(dd, kCos0), hn::Mul(y2, hn::Set(dd, kCos1)));
-  const V head = hn::IfThenElse(odd, cosineHead, y);
-  const V p = hn::IfThenElse(odd, y4, y3);
-  const V k = hn::IfThenElse(odd, hn::Set(dd, kCos2), hn::Set(dd, kSin1));
-  const V inner = hn::Add(hn::IfThenElse(odd, hn::Set(dd, kCos3), hn::Set(dd, kSin2)),
-                          hn::Mul(y2, hn::IfThenElse(odd, hn::Set(dd, kCos4), hn::Set(dd, kSin3))));
-  const V q = hn::Mul(p, y2);
-  const V v = hn::Add(hn::Add(head, hn::Mul(p, k)), hn::Mul(q, inner));
-  const V signedV = hn::IfThenElse(upper, hn::Neg(v), v);
-  return hn::IfThenElse(hn::Lt(x, hn::Set(dd, kTiny)), x, signedV);
+  const V cosine = hn::MulAdd(
+      hn::Mul(y4, y2), hn::MulAdd(y2, hn::Set(dd, kCos4), hn::Set(dd, kCos3)),
+      hn::MulAdd(y4, hn::Set(dd, kCos2), hn::MulAdd(y2, hn::Set(dd, kCos1), hn::Set(dd, kCos0))));
+  const hn::Rebind<std::int64_t, D> dl;
+  const auto wide = hn::PromoteTo(dl, quadrant);
+  const auto odd = hn::RebindMask(dd, hn::Eq(hn::And(wide, hn::Set(dl, 1)), hn::Set(dl, 1)));
+  const V v = hn::IfThenElse(odd, cosine, sine);
+  const V signBit = hn::BitCast(dd, hn::And(hn::ShiftLeft<62>(wide), hn::Set(dl, INT64_MIN)));
+  const V signedV = hn::Xor(v, signBit);
+  return hn::IfThenElse(hn::Lt(x, hn::Set(dd, static_cast<double>(kTiny))), x, signedV);
 }
 
 // One vector's worth of angles: as many floats as there are double lanes.
@@ -91,8 +68,8 @@ template <class D, class DF>
 HWY_INLINE void SineLanes(D dd, DF df, const float* angles, float* out) {
   const auto a = hn::LoadU(df, angles);
   const auto x = hn::PromoteTo(dd, a);
-  const auto covered =
-      hn::And(hn::Ge(x, hn::Zero(dd)), hn::Lt(x, hn::Set(dd, static_cast<double>(kDomainEnd))));
+  const auto covered = hn::And(hn::Ge(x, hn::Zero(dd)),
+                               hn::Lt(x, hn::Set(dd, static_cast<double>(detail::kVectorSineEnd))));
   // Uncovered lanes are computed as 0, then replaced: no conversion of a
   // NaN or an out-of-range value to an integer.
   const auto result = hn::DemoteTo(df, WideSine(dd, hn::IfThenElseZero(covered, x)));
@@ -107,7 +84,8 @@ HWY_INLINE void SineLanes(D dd, DF df, const float* angles, float* out) {
   hn::Store(a, df, saved);
   hn::StoreU(result, df, out);
   for (std::size_t i = 0; i < hn::Lanes(df); ++i) {
-    if (!(saved[i] >= 0.0f && saved[i] < kDomainEnd)) out[i] = std::sin(saved[i]);
+    if (!(saved[i] >= 0.0f && saved[i] < detail::kVectorSineEnd))
+      out[i] = detail::referenceSine(saved[i]);
   }
 }
 
@@ -129,10 +107,7 @@ void SineBlockKernel(const float* angles, float* out, std::size_t count) {
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
-#include <cstdint>
 #include <cstring>
-
-#include "Sine.hpp"
 
 namespace quorvel::audio {
 
@@ -146,8 +121,9 @@ namespace {
 // angles covered, the quadrant boundaries nearest a tie of the rounded
 // quadrant, angles whose sine lies nearest a float rounding boundary, and
 // angles where an unfused x - n x pi/2 would round differently (beyond the
-// domain now, kept for a kernel that reaches them again). Found by running
-// every float of [0, 120) against the library.
+// domain now, where the library's builds differ: left out of the check, kept
+// for a kernel that reaches them again). Found by running every float of
+// [0, 120) against the library.
 constexpr float kCheckAngles[] = {
     0.0f,
     0x1p-149f,
@@ -205,6 +181,7 @@ constexpr std::size_t kCheckCount = sizeof(kCheckAngles) / sizeof(kCheckAngles[0
   float vector[kCheckCount];
   HWY_DYNAMIC_DISPATCH(SineBlockKernel)(kCheckAngles, vector, kCheckCount);
   for (std::size_t i = 0; i < kCheckCount; ++i) {
+    if (!(kCheckAngles[i] < kVectorSineEnd)) continue;
     // Through a volatile, so that the compiler cannot fold the call into its
     // own correctly rounded sine, which is not the library's.
     const volatile float angle = kCheckAngles[i];
@@ -220,7 +197,8 @@ bool vectorSineInUse() noexcept {
 #if defined(__GLIBC__)
   static const bool inUse = kernelMatchesLibrary();
 #else
-  // Another C library's sinf is not the reference: the kernel is.
+  // Another C library's sinf is not glibc's: nothing to check the kernel
+  // against at run time; the domain hash test stands for it.
   static const bool inUse = true;
 #endif
   return inUse;
@@ -228,7 +206,7 @@ bool vectorSineInUse() noexcept {
 
 void sineBlock(const float* angles, float* out, std::size_t count) noexcept {
   if (vectorSineInUse()) return HWY_DYNAMIC_DISPATCH(SineBlockKernel)(angles, out, count);
-  for (std::size_t i = 0; i < count; ++i) out[i] = std::sin(angles[i]);
+  for (std::size_t i = 0; i < count; ++i) out[i] = referenceSine(angles[i]);
 }
 
 }  // namespace detail
