@@ -272,7 +272,7 @@ function useSound(buffer, name) {
   status('');
   fitControls(buffer.sampleRate);
   drawWave($('wave-dry'), buffer);
-  drawSpectrogram($('spec-dry'), buffer.getChannelData(0), buffer.sampleRate);
+  drawSonogram($('sonogram-dry'), buffer.getChannelData(0), buffer.sampleRate);
   settingsChanged();
 }
 
@@ -402,7 +402,7 @@ function scheduleWet() {
       const wet = await render(state.buffer, chainJson());
       if (version !== state.wetVersion) return;
       drawWave($('wave-wet'), wet);
-      drawSpectrogram($('spec-wet'), wet.getChannelData(0), wet.sampleRate);
+      drawSonogram($('sonogram-wet'), wet.getChannelData(0), wet.sampleRate);
     } catch (error) {
       if (version === state.wetVersion) showError(error.message);
     }
@@ -463,9 +463,9 @@ function fft(re, im) {
   }
 }
 
-// Short-time spectra, one column per canvas pixel, log frequency from 50 Hz
+// Short-time power by frequency, one column per canvas pixel, log frequency from 50 Hz
 // to Nyquist, magnitude in dB over 90 dB of range.
-function drawSpectrogram(canvas, samples, rate) {
+function drawSonogram(canvas, samples, rate) {
   const g = canvas.getContext('2d');
   const { width, height } = canvas;
   const size = 1024;
