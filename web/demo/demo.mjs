@@ -65,10 +65,12 @@ function settingsChanged() {
     checkChain(chain);
     clearError();
   } catch (error) {
+    // A wet view still pending is of settings the page no longer shows.
+    cancelWet();
     showError(error.message);
     return false;
   }
-  scheduleWet();
+  scheduleWet(chain);
   return true;
 }
 
@@ -392,14 +394,15 @@ async function download() {
   }
 }
 
-// The wet views follow the settings, a moment after they stop moving.
-function scheduleWet() {
-  clearTimeout(state.wetTimer);
+// The wet views follow the settings, a moment after they stop moving: the
+// chain as it was when scheduled, which the rules accepted.
+function scheduleWet(chain = chainJson()) {
+  cancelWet();
   if (!state.buffer) return;
-  const version = ++state.wetVersion;
+  const version = state.wetVersion;
   state.wetTimer = setTimeout(async () => {
     try {
-      const wet = await render(state.buffer, chainJson());
+      const wet = await render(state.buffer, chain);
       if (version !== state.wetVersion) return;
       drawWave($('wave-wet'), wet);
       drawSonogram($('sonogram-wet'), wet.getChannelData(0), wet.sampleRate);
@@ -407,6 +410,12 @@ function scheduleWet() {
       if (version === state.wetVersion) showError(error.message);
     }
   }, 250);
+}
+
+// Drops a pending wet view and makes one already rendering drop its result.
+function cancelWet() {
+  clearTimeout(state.wetTimer);
+  ++state.wetVersion;
 }
 
 // --- Drawing --------------------------------------------------------------------
