@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "FloatBits.hpp"
 #include "OscillatorStep.hpp"
 #include "quorvel/audio/LFO.hpp"
 #include "quorvel/audio/VectorTargets.hpp"
@@ -17,17 +18,8 @@ namespace {
 
 namespace kernels = quorvel::audio::kernels;
 
-std::uint32_t bitsOf(float x) {
-  std::uint32_t b;
-  std::memcpy(&b, &x, sizeof b);
-  return b;
-}
-
-float floatOf(std::uint32_t b) {
-  float x;
-  std::memcpy(&x, &b, sizeof x);
-  return x;
-}
+using quorvel::audio::testing::bitsOf;
+using quorvel::audio::testing::floatOf;
 
 // The recurrence written out: one float add, then 1 off at 1 or above.
 float serialStep(float increment, float phase) {

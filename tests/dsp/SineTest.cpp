@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "FloatBits.hpp"
 #include "OscillatorStep.hpp"
 #include "quorvel/audio/LFO.hpp"
 #include "quorvel/audio/VectorTargets.hpp"
@@ -24,17 +25,8 @@ using quorvel::audio::LFOAccess;
 using quorvel::audio::detail::referenceSine;
 using quorvel::audio::detail::sineBlock;
 
-std::uint32_t bitsOf(float x) {
-  std::uint32_t b;
-  std::memcpy(&b, &x, sizeof b);
-  return b;
-}
-
-float floatOf(std::uint32_t b) {
-  float x;
-  std::memcpy(&x, &b, sizeof x);
-  return x;
-}
+using quorvel::audio::testing::bitsOf;
+using quorvel::audio::testing::floatOf;
 
 // The C library's sinf (compared with on glibc only), through a volatile so
 // that the compiler cannot fold a constant argument into its own (correctly
