@@ -7,10 +7,6 @@
 // Pieces every effect processor uses.
 namespace quorvel::audio::detail {
 
-// What a delay line stores for `sample`: the sample itself when finite,
-// otherwise silence. A NaN or infinity stored in a feedback line would
-// circulate for ever and silence the effect; stored as 0 it leaves no trace
-// once finite input resumes. Finite samples pass through bit for bit.
 // A sample as the effects output it: a subnormal becomes a zero of its sign.
 // Flushed explicitly rather than by a floating-point mode, so the bits are
 // the same on every platform (WebAssembly has no such mode) and a decaying
@@ -25,6 +21,16 @@ inline float outputSample(float sample) noexcept {
 // flushed as in outputSample().
 inline float lineSample(float sample) noexcept {
   return std::isfinite(sample) ? outputSample(sample) : 0.0f;
+}
+
+// The swept part of a delay in samples for oscillator value `v`: the sweep
+// width in seconds scaled by the oscillator, then by the sample rate. A
+// non-finite result (non-finite or overflowing width) would make the read
+// position meaningless, so that sample keeps only the fixed part of the delay.
+// kernels::sweptDelays forms the delays of a chunk the same way on lanes.
+inline float sweptDelay(float v, float sweepWidth, float sampleRate) noexcept {
+  const float d = (v * sweepWidth) * sampleRate;
+  return std::isfinite(d) ? d : 0.0f;
 }
 
 // Copies channels [first, channels) of a block from in to out, skipping

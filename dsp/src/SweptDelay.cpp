@@ -46,16 +46,6 @@ float readPosition(int write, float d, float fixedDelay, float length) noexcept 
   return foldIntoLine(((static_cast<float>(write) - d) - fixedDelay) + length, length);
 }
 
-// The swept part of the delay in samples for oscillator value `v`: the
-// sweep width in seconds scaled by the oscillator, then by the sample rate.
-// A non-finite result (non-finite or overflowing width) would make the read
-// position meaningless, so that sample keeps only the fixed part of the delay.
-// kernels::sweptDelays forms the delays of a chunk the same way.
-float sweptDelay(float v, float sweepWidth, float sampleRate) noexcept {
-  const float d = (v * sweepWidth) * sampleRate;
-  return std::isfinite(d) ? d : 0.0f;
-}
-
 }  // namespace
 
 SweptDelay::SweptDelay(const Design& design, unsigned int channels)
@@ -108,7 +98,7 @@ void SweptDelay::setFrequency(float hz) noexcept {
 double SweptDelay::latencySamples(unsigned int rate) const noexcept {
   if (shape->dryInOutput || isBypassed()) return 0.0;
   // Without the dry signal the output is heard at the centre of the sweep.
-  const float centre = sweptDelay(kSweepCentre, getSweepWidth(), static_cast<float>(rate));
+  const float centre = detail::sweptDelay(kSweepCentre, getSweepWidth(), static_cast<float>(rate));
   return shape->fixedDelay + static_cast<double>(centre);
 }
 

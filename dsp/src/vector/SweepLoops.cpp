@@ -45,8 +45,7 @@ bool sweptDelaysKernel(float* HWY_RESTRICT row, unsigned int count, float width,
   }
   bool within = hn::AllTrue(df, inside);
   for (; f < count; ++f) {
-    const float scaled = (row[f] * width) * rate;
-    const float d = std::isfinite(scaled) ? scaled : 0.0f;
+    const float d = detail::sweptDelay(row[f], width, rate);
     row[f] = d;
     within &= (d >= 0.0f) & (d <= limit);
   }
