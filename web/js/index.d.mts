@@ -1,4 +1,7 @@
 // Types of web/js/index.mjs: the effects as Web Audio nodes.
+//
+// A value given as a string ("350ms", "0.35 s", "5Hz", "on") follows the one
+// grammar every front end shares; see "Setting values" in the project README.
 
 /** One parameter of an effect, from the library's table. */
 export interface ParameterInfo {
@@ -23,7 +26,8 @@ export interface EffectInfo {
   parameters: ParameterInfo[];
 }
 
-/** A chain file, as `quorvel-fx apply --chain` reads it. */
+/** A chain file, as `quorvel-fx apply --chain` reads it; string values follow
+ *  "Setting values" in the README. */
 export type ChainJson =
   | string
   | { effects: { name: string; parameters?: Record<string, number | string | boolean> }[] }
@@ -46,7 +50,8 @@ export class QuorvelChainNode extends AudioWorkletNode {
   constructor(context: BaseAudioContext, loaded: QuorvelLoaded, chain: ChainJson, channels?: number);
   /** Resolves once the chain runs; rejects with the library's message when refused. */
   readonly ready: Promise<void>;
-  /** Sets parameter `key` of effect `index`, from the next render quantum on. */
+  /** Sets parameter `key` of effect `index`, from the next render quantum on;
+   *  a string value follows "Setting values" in the README. */
   set(index: number, key: string, value: number | string | boolean): Promise<void>;
 }
 
