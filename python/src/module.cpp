@@ -443,23 +443,35 @@ py::dict parameterInfo(const qa::Parameter& entry) {
   return info;
 }
 
-constexpr const char* kProcessDoc = R"(Processes `audio` and returns the result.
-
-audio: float32 samples (float64 and other floats are converted), shaped
-    (channels, frames), or (frames,) for mono. Not modified unless it is `out`.
-sample_rate: Hz, a whole number from 1 to 1000000.
-reset: True starts a new stream (silent delay lines, rewound oscillators);
-    False continues from the end of the previous call, so that a stream
-    processed in chunks equals one call over all of it.
-tail: append the frames the effect needs to ring out: its latency plus its
-    decay to -60 dB, at most 10 s (what quorvel-fx appends by default).
-tail_seconds: append this many seconds instead (rounded to whole frames).
-out: optional float32 array of the result's shape, each channel's frames
-    contiguous, to write into; may be `audio` itself (in place, no tail).
-
-Returns a float32 array of the input's layout (the new array, or `out`).
-Raises TypeError or ValueError for audio, rates or settings the effect
-cannot take, RuntimeError when another thread is using the effect.)";
+// The docstring of `process`, its numbers taken from the rules so that they
+// cannot drift from what the checks do.
+std::string processDoc() {
+  const auto number = [](double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return std::string(text);
+  };
+  return "Processes `audio` and returns the result.\n\n"
+         "audio: float32 samples (float64 and other floats are converted), shaped\n"
+         "    (channels, frames), or (frames,) for mono. Not modified unless it is `out`.\n"
+         "sample_rate: Hz, a whole number from " +
+         std::to_string(rules::kMinimumRate) + " to " + std::to_string(rules::kMaximumRate) +
+         ".\n"
+         "reset: True starts a new stream (silent delay lines, rewound oscillators);\n"
+         "    False continues from the end of the previous call, so that a stream\n"
+         "    processed in chunks equals one call over all of it.\n"
+         "tail: append the frames the effect needs to ring out: its latency plus its\n"
+         "    decay to " +
+         number(20.0 * std::log10(rules::kTailLevel)) + " dB, at most " +
+         number(rules::kMaximumTailSeconds) +
+         " s (what quorvel-fx appends by default).\n"
+         "tail_seconds: append this many seconds instead (rounded to whole frames).\n"
+         "out: optional float32 array of the result's shape, each channel's frames\n"
+         "    contiguous, to write into; may be `audio` itself (in place, no tail).\n\n"
+         "Returns a float32 array of the input's layout (the new array, or `out`).\n"
+         "Raises TypeError or ValueError for audio, rates or settings the effect\n"
+         "cannot take, RuntimeError when another thread is using the effect.";
+}
 
 }  // namespace
 
@@ -530,7 +542,7 @@ PYBIND11_MODULE(_core, m) {
           },
           py::arg("audio"), py::arg("sample_rate"), py::arg("reset") = true,
           py::arg("tail") = false, py::arg("tail_seconds") = py::none(),
-          py::arg("out") = py::none(), kProcessDoc)
+          py::arg("out") = py::none(), processDoc().c_str())
       .def(
           "reset",
           [](PyEffect& self) {
