@@ -21,6 +21,7 @@
 #include <quorvel/audio/Parameter.hpp>
 #include <quorvel/rules/Chain.hpp>
 #include <quorvel/rules/Inputs.hpp>
+#include <quorvel/rules/Values.hpp>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -446,11 +447,7 @@ py::dict parameterInfo(const qa::Parameter& entry) {
 // The docstring of `process`, its numbers taken from the rules so that they
 // cannot drift from what the checks do.
 std::string processDoc() {
-  const auto number = [](double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return std::string(text);
-  };
+  using rules::formatNumber;
   return "Processes `audio` and returns the result.\n\n"
          "audio: float32 samples (float64 and other floats are converted), shaped\n"
          "    (channels, frames), or (frames,) for mono. Not modified unless it is `out`.\n"
@@ -462,8 +459,8 @@ std::string processDoc() {
          "    processed in chunks equals one call over all of it.\n"
          "tail: append the frames the effect needs to ring out: its latency plus its\n"
          "    decay to " +
-         number(20.0 * std::log10(rules::kTailLevel)) + " dB, at most " +
-         number(rules::kMaximumTailSeconds) +
+         formatNumber(20.0 * std::log10(rules::kTailLevel)) + " dB, at most " +
+         formatNumber(rules::kMaximumTailSeconds) +
          " s (what quorvel-fx appends by default).\n"
          "tail_seconds: append this many seconds instead (rounded to whole frames).\n"
          "out: optional float32 array of the result's shape, each channel's frames\n"
